@@ -50,6 +50,12 @@ as_root() {
     else die "need root (or sudo) for: $*"; fi
 }
 
+# apt checks signatures through scripts that write to /dev/null; when it has been
+# replaced by a plain file they fail with a misleading "gpgv not installed".
+require_dev_null() {
+    [ -c /dev/null ] || die "/dev/null is not a character device (restore it: rm -f /dev/null; mknod -m 666 /dev/null c 1 3)"
+}
+
 # Prints the packages of "$@" that are not installed.
 missing_packages() {
     local installed
@@ -66,8 +72,7 @@ install_packages() {
     mapfile -t missing < <(missing_packages "$@")
     [ "${#missing[@]}" -eq 0 ] && return 0
     say "installing: ${missing[*]}"
-    # apt needs a working /dev/null; a broken one makes its key check fail obscurely.
-    [ -c /dev/null ] || die "/dev/null is not a character device (restore it: rm -f /dev/null; mknod -m 666 /dev/null c 1 3)"
+    require_dev_null
     local apt_opts=(-q -o DPkg::Lock::Timeout=600) log
     log=$(mktemp)
     if ! { as_root apt-get "${apt_opts[@]}" update &&
@@ -148,6 +153,7 @@ system_archive() {
 # and no update hooks, so the system's apt state stays as it is.
 fetch_sdl3_source() {
     local dest=$1 apt_dir=$sdl_dir/apt archive uri keyring
+    require_dev_null
     archive=$(system_archive) || die "no Debian archive found in this system's apt sources"
     read -r uri keyring <<<"$archive"
     mkdir -p "$apt_dir/lists/partial" "$apt_dir/sources.list.d" "$apt_dir/cache"
