@@ -1,5 +1,7 @@
 #include "host/host.h"
 
+#include <SDL3/SDL.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,4 +22,11 @@ void host_exit(int code)
 void host_error(const char *msg)
 {
     fprintf(stderr, "%s\n", msg);
+}
+
+// The executable's folder as SDL reports it, ending in a separator; null when
+// it cannot be told.
+const char *host_base_path(void)
+{
+    return SDL_GetBasePath();
 }

@@ -10,3 +10,4 @@ extern volatile int host_quit_requested;
 [[noreturn]] void host_exit(int code);
 void host_shutdown(void);
 void host_error(const char *msg);
+const char *host_base_path(void);

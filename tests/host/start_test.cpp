@@ -1,5 +1,7 @@
 #include "host/start.h"
 
+#include "host/host.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -199,6 +201,23 @@ TEST(StartMainDeath, SignalDumpsAndExitsWithTwo)
             raise(SIGTERM);
         },
         testing::ExitedWithCode(EXIT_SIGNAL), "\\[signal\\] CS:IP=");
+}
+
+}
+
+namespace {
+
+TEST(HostPaths, BasePathIsTheExecutablesFolder)
+{
+    const char *base = host_base_path();
+    ASSERT_NE(base, nullptr);
+    char exe[1024];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(n, 0);
+    exe[n] = 0;
+    std::string folder(exe);
+    folder.erase(folder.rfind('/') + 1);
+    EXPECT_EQ(std::string(base), folder);
 }
 
 }
