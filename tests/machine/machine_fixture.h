@@ -23,6 +23,18 @@ inline void fake_sleep(uint32_t us)
     fake_now_us += us;
 }
 
+inline void load(uint16_t seg, uint16_t off, std::initializer_list<uint8_t> bytes)
+{
+    for (uint8_t b : bytes)
+        wr8(seg, off++, b);
+}
+
+inline void set_vector(uint8_t n, uint16_t seg, uint16_t off)
+{
+    wr16l(n * 4u, off);
+    wr16l(n * 4u + 2, seg);
+}
+
 class MachineTest : public ::testing::Test {
 protected:
     static constexpr uint64_t START_US = 5'000'000;
@@ -42,17 +54,5 @@ protected:
         clock_set_sleep(nullptr);
         host_quit_requested = 0;
         debug_level = 0;
-    }
-
-    static void load(uint16_t seg, uint16_t off, std::initializer_list<uint8_t> bytes)
-    {
-        for (uint8_t b : bytes)
-            wr8(seg, off++, b);
-    }
-
-    static void set_vector(uint8_t n, uint16_t seg, uint16_t off)
-    {
-        wr16l(n * 4u, off);
-        wr16l(n * 4u + 2, seg);
     }
 };
