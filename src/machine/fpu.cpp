@@ -26,8 +26,6 @@ enum : uint8_t {
 
 enum : uint16_t {
     CW_INIT = 0x037F,       // all exceptions masked, extended precision, nearest
-    CW_RC_SHIFT = 10,
-    CW_RC_MASK = 3,
     SW_C0 = 0x0100,
     SW_C1 = 0x0200,
     SW_C2 = 0x0400,
@@ -85,11 +83,11 @@ static const ExtConst FPU_CONSTS[] = {
     { 0x3FFE, 0xB17217F7D1CF79ACull },  // FLDLN2: ln 2
     { 0x0000, 0x0000000000000000ull },  // FLDZ
 };
-enum { CONST_LN2 = 5, NUM_CONSTS = 7 };
+enum { K_ONE, K_L2T, K_L2E, K_PI, K_LG2, K_LN2, K_ZERO };
 
 static struct {
     bool ready;             // the registers have been put in the FNINIT state
-} fpu;
+} fpu_state;
 
 // ---- Stack, tags and status ------------------------------------------
 
@@ -134,15 +132,13 @@ static void set_cc(uint16_t mask, uint16_t bits)
     cpu.fpu.sw = (uint16_t)((cpu.fpu.sw & ~mask) | bits);
 }
 
-static int rc_mode(void) { return (cpu.fpu.cw >> CW_RC_SHIFT) & CW_RC_MASK; }
-
 void fpu_reset(void)
 {
     cpu.fpu.cw = CW_INIT;
     cpu.fpu.sw = 0;
     cpu.fpu.tw = TW_ALL_EMPTY;
     cpu.fpu.top = 0;
-    fpu.ready = true;
+    fpu_state.ready = true;
 }
 
 static void load_env(uint16_t seg, uint16_t off)
@@ -276,17 +272,17 @@ static void op_fxam(void)
 
 static long double ext_const(int k) { return fpu_ext(FPU_CONSTS[k].sign_exp, FPU_CONSTS[k].mantissa); }
 
-static void op_fld1(void) { push(ext_const(0)); }
-static void op_fldl2t(void) { push(ext_const(1)); }
-static void op_fldl2e(void) { push(ext_const(2)); }
-static void op_fldpi(void) { push(ext_const(3)); }
-static void op_fldlg2(void) { push(ext_const(4)); }
-static void op_fldln2(void) { push(ext_const(5)); }
-static void op_fldz(void) { push(ext_const(6)); }
+static void op_fld1(void) { push(ext_const(K_ONE)); }
+static void op_fldl2t(void) { push(ext_const(K_L2T)); }
+static void op_fldl2e(void) { push(ext_const(K_L2E)); }
+static void op_fldpi(void) { push(ext_const(K_PI)); }
+static void op_fldlg2(void) { push(ext_const(K_LG2)); }
+static void op_fldln2(void) { push(ext_const(K_LN2)); }
+static void op_fldz(void) { push(ext_const(K_ZERO)); }
 
 // 2^x - 1 through expm1, which keeps full precision for x near zero (the
 // reason the instruction exists).
-static void op_f2xm1(void) { ST(0) = expm1l(ST(0) * ext_const(CONST_LN2)); }
+static void op_f2xm1(void) { ST(0) = expm1l(ST(0) * ext_const(K_LN2)); }
 
 static void op_fyl2x(void)
 {
@@ -297,7 +293,7 @@ static void op_fyl2x(void)
 // y * log2(x + 1), through log1p so that a small x keeps its precision.
 static void op_fyl2xp1(void)
 {
-    ST(1) = ST(1) * (log1pl(ST(0)) / ext_const(CONST_LN2));
+    ST(1) = ST(1) * (log1pl(ST(0)) / ext_const(K_LN2));
     pop();
 }
 
@@ -370,7 +366,7 @@ static void op_fsincos(void)
     clear_c2();
 }
 
-static void op_frndint(void) { ST(0) = fpu_round(ST(0), rc_mode()); }
+static void op_frndint(void) { ST(0) = fpu_round(ST(0), fpu_rc()); }
 
 // ST(0) * 2^trunc(ST(1)). Scale factors beyond any exponent range are
 // clamped; an infinite one multiplies by infinity or zero, which also
@@ -593,7 +589,7 @@ static const MemForm MEM_FORMS[8] = { mem_d8, mem_d9, mem_da, mem_db, mem_dc, me
 
 void fpu_exec(uint8_t opcode, uint8_t modrm, uint16_t seg, uint16_t off)
 {
-    if (!fpu.ready)
+    if (!fpu_state.ready)
         fpu_reset();
     if (opcode < ESC_FIRST || opcode > ESC_LAST)
         return;

@@ -19,6 +19,8 @@ enum { FPU_SINGLE, FPU_DOUBLE, FPU_INT16, FPU_INT32, FPU_INT64, FPU_EXTENDED };
 
 // Control-word rounding modes (RC, bits 10-11).
 enum { RC_NEAREST, RC_DOWN, RC_UP, RC_ZERO };
+enum { FPU_CW_RC_SHIFT = 10, FPU_CW_RC_MASK = 3 };
+inline int fpu_rc(void) { return (cpu.fpu.cw >> FPU_CW_RC_SHIFT) & FPU_CW_RC_MASK; }
 
 // Reads or writes one operand at seg:off; offsets wrap inside the segment.
 // Integer stores round by the RC field of cw and write the integer

@@ -36,11 +36,6 @@ enum {
 static const uint8_t BCD_INDEFINITE[BCD_BYTES] = { 0, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0xFF };
 static const long double BCD_LIMIT = 1e18L;     // 18 digits
 
-static const int CW_RC_SHIFT = 10;
-static const uint16_t CW_RC_MASK = 3;
-
-static int rc_mode(void) { return (cpu.fpu.cw >> CW_RC_SHIFT) & CW_RC_MASK; }
-
 static uint16_t at(uint16_t off, int k) { return (uint16_t)(off + k); }
 
 long double fpu_ext(uint16_t sign_exp, uint64_t mantissa)
@@ -160,17 +155,17 @@ void wr_real(int type, uint16_t seg, uint16_t off, long double v)
     // Integers: rounded first, then range-checked; a NaN fails every
     // comparison and so also becomes the indefinite.
     case FPU_INT16: {
-        long double r = fpu_round(v, rc_mode());
+        long double r = fpu_round(v, fpu_rc());
         wr16(seg, off, r >= INT16_MIN && r <= INT16_MAX ? (uint16_t)(int16_t)r : INT16_INDEFINITE);
         break;
     }
     case FPU_INT32: {
-        long double r = fpu_round(v, rc_mode());
+        long double r = fpu_round(v, fpu_rc());
         wr32(seg, off, r >= INT32_MIN && r <= INT32_MAX ? (uint32_t)(int32_t)r : INT32_INDEFINITE);
         break;
     }
     case FPU_INT64: {
-        long double r = fpu_round(v, rc_mode());
+        long double r = fpu_round(v, fpu_rc());
         const long double two63 = 9223372036854775808.0L;
         wr64(seg, off, r >= -two63 && r < two63 ? (uint64_t)(int64_t)r : INT64_INDEFINITE);
         break;
@@ -188,7 +183,7 @@ void wr_real(int type, uint16_t seg, uint16_t off, long double v)
 
 void wr_bcd(uint16_t seg, uint16_t off, long double v)
 {
-    long double r = fpu_round(v, rc_mode());
+    long double r = fpu_round(v, fpu_rc());
     if (!(fabsl(r) < BCD_LIMIT)) {
         for (int k = 0; k < BCD_BYTES; k++)
             wr8(seg, at(off, k), BCD_INDEFINITE[k]);
