@@ -5,7 +5,6 @@
 // time, each after the program has ended the previous one.
 #include "machine/pit.h"
 
-#include "machine/clock.h"
 #include "machine/cpu.h"
 #include "machine/hle.h"
 #include "machine/pic.h"
