@@ -9,6 +9,8 @@
 #include "machine/fpu.h"
 #include "machine/hle.h"
 
+#include <cstddef>
+#include <cstring>
 #include <type_traits>
 
 namespace {
@@ -1143,6 +1145,8 @@ const OpFn op_table[256] = {
     /* FF grp5 Ev */ op_grp5_ev,
 };
 
+static_assert(offsetof(Prefix, start_cs) == offsetof(Prefix, start_ip) + 2);
+
 void interp_exec(void)
 {
     uint16_t ip = IP, cs = CS;
@@ -1151,8 +1155,10 @@ void interp_exec(void)
     P.a32 = 0;
     P.seg = -1;
     P.rep = 0;
-    P.start_ip = ip;
-    P.start_cs = cs;
+    // One 32-bit store for the adjacent start_ip and start_cs: built from
+    // two vector lanes it would load IP wider than its last store and stall.
+    uint32_t start = ip | (uint32_t)cs << 16;
+    memcpy(&P.start_ip, &start, sizeof start);
     interp_insn_lin = lin;
     if (UNLIKELY(interp_profile != nullptr))
         interp_profile[lin >> 4]++;

@@ -25,6 +25,11 @@ void string_op(uint8_t op);
 // Ends the run: an opcode this machine does not implement.
 [[noreturn]] void unimpl(uint8_t op1, uint8_t op2);
 
+// The hot helpers below are forced inline: the handler files are large
+// enough that the optimiser's unit-growth limits would otherwise leave them
+// as calls.
+#define HOT static inline __attribute__((always_inline))
+
 #define LIKELY(x) __builtin_expect(!!(x), 1)
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
 
@@ -47,28 +52,28 @@ static inline void fault_at_start(uint8_t n)
 
 // ---- Instruction fetch (CS:IP, IP wrapping at 64 KB) --------------------
 
-static inline uint8_t fetch8(void)
+HOT uint8_t fetch8(void)
 {
     uint8_t v = rd8l(LIN(CS, IP));
     IP = (uint16_t)(IP + 1);
     return v;
 }
 
-static inline uint16_t fetch16(void)
+HOT uint16_t fetch16(void)
 {
     uint16_t v = rd16(CS, IP);
     IP = (uint16_t)(IP + 2);
     return v;
 }
 
-static inline uint32_t fetch32(void)
+HOT uint32_t fetch32(void)
 {
     uint32_t v = rd32(CS, IP);
     IP = (uint16_t)(IP + 4);
     return v;
 }
 
-template <typename T> static inline T fetch(void)
+template <typename T> HOT T fetch(void)
 {
     if constexpr (sizeof(T) == 1)
         return fetch8();
@@ -81,7 +86,7 @@ template <typename T> static inline T fetch(void)
 // ---- Registers by number -------------------------------------------------
 
 // 8-bit registers 0-3 are the low bytes of AX CX DX BX, 4-7 their high bytes.
-template <typename T> static inline T &greg(unsigned n)
+template <typename T> HOT T &greg(unsigned n)
 {
     if constexpr (sizeof(T) == 1)
         return *(reinterpret_cast<uint8_t *>(&cpu.r[n & 3]) + ((n >> 2) & 1));
@@ -105,7 +110,7 @@ struct Mem {
 // 32-bit operands (memory accesses use its low 16 bits).
 extern uint32_t ea32_sum;
 
-static inline uint16_t seg_value(int def)
+HOT uint16_t seg_value(int def)
 {
     int s = P.seg;
     return cpu.seg[s < 0 ? def : s];
@@ -115,7 +120,7 @@ Mem ea32_mem(uint8_t modrm); // SIB forms and 32-bit displacements
 
 // 16-bit forms by rm: BX+SI, BX+DI, BP+SI, BP+DI, SI, DI, BP (a bare
 // displacement for mod 0), BX. The forms with BP default to SS.
-static inline Mem ea16_mem(uint8_t m)
+HOT Mem ea16_mem(uint8_t m)
 {
     static constexpr uint8_t base[8] = {R_BX, R_BX, R_BP, R_BP, R_SI, R_DI, R_BP, R_BX};
     static constexpr uint8_t index[4] = {R_SI, R_DI, R_SI, R_DI};
@@ -134,7 +139,7 @@ static inline Mem ea16_mem(uint8_t m)
 }
 
 // A memory operand (mod != 3), with the displacement (and SIB) fetched.
-static inline Mem ea_mem(uint8_t m)
+HOT Mem ea_mem(uint8_t m)
 {
     if (UNLIKELY(P.a32))
         return ea32_mem(m);
@@ -143,7 +148,7 @@ static inline Mem ea_mem(uint8_t m)
 
 // ---- Typed memory and stack access ---------------------------------------
 
-template <typename T> static inline T mem_rd(Mem a)
+template <typename T> HOT T mem_rd(Mem a)
 {
     if constexpr (sizeof(T) == 1)
         return rd8(a.seg, a.off);
@@ -153,7 +158,7 @@ template <typename T> static inline T mem_rd(Mem a)
         return rd32(a.seg, a.off);
 }
 
-template <typename T> static inline void mem_wr(Mem a, T v)
+template <typename T> HOT void mem_wr(Mem a, T v)
 {
     if constexpr (sizeof(T) == 1)
         wr8(a.seg, a.off, v);
@@ -163,7 +168,7 @@ template <typename T> static inline void mem_wr(Mem a, T v)
         wr32(a.seg, a.off, v);
 }
 
-template <typename T> static inline void push(T v)
+template <typename T> HOT void push(T v)
 {
     if constexpr (sizeof(T) == 2)
         push16(v);
@@ -171,7 +176,7 @@ template <typename T> static inline void push(T v)
         push32(v);
 }
 
-template <typename T> static inline T pop(void)
+template <typename T> HOT T pop(void)
 {
     if constexpr (sizeof(T) == 2)
         return pop16();
@@ -180,14 +185,14 @@ template <typename T> static inline T pop(void)
 }
 
 // The r/m operand of a ModRM byte: a register or memory.
-template <typename T> static inline T rm_read(uint8_t m)
+template <typename T> HOT T rm_read(uint8_t m)
 {
     if (m >= MODRM_REG_FORM)
         return greg<T>(m);
     return mem_rd<T>(ea_mem(m));
 }
 
-template <typename T> static inline void rm_write(uint8_t m, T v)
+template <typename T> HOT void rm_write(uint8_t m, T v)
 {
     if (m >= MODRM_REG_FORM)
         greg<T>(m) = v;
@@ -196,7 +201,7 @@ template <typename T> static inline void rm_write(uint8_t m, T v)
 }
 
 // Read-modify-write of the r/m operand; f returns the new value.
-template <typename T, typename F> static inline void rm_modify(uint8_t m, F f)
+template <typename T, typename F> HOT void rm_modify(uint8_t m, F f)
 {
     if (m >= MODRM_REG_FORM) {
         T &r = greg<T>(m);
@@ -237,7 +242,7 @@ PRIM_WIDTH(16, uint16_t)
 PRIM_WIDTH(32, uint32_t)
 #undef PRIM_WIDTH
 
-template <int OP, typename T> static inline T alu(T a, T b)
+template <int OP, typename T> HOT T alu(T a, T b)
 {
     using A = Prim<T>;
     if constexpr (OP == ALU_ADD) return A::add(a, b);
@@ -250,8 +255,8 @@ template <int OP, typename T> static inline T alu(T a, T b)
     else { A::sub(a, b); return a; } // CMP: flags only
 }
 
-static inline uint16_t imul3(uint16_t a, uint16_t b) { return imul16_3(a, b); }
-static inline uint32_t imul3(uint32_t a, uint32_t b) { return imul32_3(a, b); }
+HOT uint16_t imul3(uint16_t a, uint16_t b) { return imul16_3(a, b); }
+HOT uint32_t imul3(uint32_t a, uint32_t b) { return imul32_3(a, b); }
 
 // Runs fn<uint32_t> with a 66h prefix, fn<uint16_t> without.
 #define BY_OPSIZE(fn)                  \
