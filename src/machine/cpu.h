@@ -17,6 +17,15 @@
 extern "C" {
 #endif
 
+/* The accessors and flag primitives below sit on every hot path: the
+ * interpreter uses them hundreds of times per file, more than the
+ * optimiser's growth limits would inline on its own. */
+#if defined(__GNUC__) && !defined(__TINYC__)
+#define CPU_INLINE static inline __attribute__((always_inline))
+#else
+#define CPU_INLINE static inline
+#endif
+
 /* ---- Registers ------------------------------------------------------ */
 
 typedef union {
@@ -129,24 +138,24 @@ void mem_code_written(uint32_t lin);
 
 /* Unaligned little-endian loads and stores of host memory. */
 #if defined(__TINYC__)
-static inline uint16_t mem_ld16(const uint8_t *p) { return *(const uint16_t *)p; }
-static inline uint32_t mem_ld32(const uint8_t *p) { return *(const uint32_t *)p; }
-static inline void mem_st16(uint8_t *p, uint16_t v) { *(uint16_t *)p = v; }
-static inline void mem_st32(uint8_t *p, uint32_t v) { *(uint32_t *)p = v; }
+CPU_INLINE uint16_t mem_ld16(const uint8_t *p) { return *(const uint16_t *)p; }
+CPU_INLINE uint32_t mem_ld32(const uint8_t *p) { return *(const uint32_t *)p; }
+CPU_INLINE void mem_st16(uint8_t *p, uint16_t v) { *(uint16_t *)p = v; }
+CPU_INLINE void mem_st32(uint8_t *p, uint32_t v) { *(uint32_t *)p = v; }
 #else
-static inline uint16_t mem_ld16(const uint8_t *p) { uint16_t v; __builtin_memcpy(&v, p, 2); return v; }
-static inline uint32_t mem_ld32(const uint8_t *p) { uint32_t v; __builtin_memcpy(&v, p, 4); return v; }
-static inline void mem_st16(uint8_t *p, uint16_t v) { __builtin_memcpy(p, &v, 2); }
-static inline void mem_st32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, 4); }
+CPU_INLINE uint16_t mem_ld16(const uint8_t *p) { uint16_t v; __builtin_memcpy(&v, p, 2); return v; }
+CPU_INLINE uint32_t mem_ld32(const uint8_t *p) { uint32_t v; __builtin_memcpy(&v, p, 4); return v; }
+CPU_INLINE void mem_st16(uint8_t *p, uint16_t v) { __builtin_memcpy(p, &v, 2); }
+CPU_INLINE void mem_st32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, 4); }
 #endif
 
-static inline uint8_t rd8l(uint32_t lin)
+CPU_INLINE uint8_t rd8l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
     return p ? p[lin & PAGE_MASK] : io_mem_rd8(lin & (ADDR_SPACE - 1));
 }
 
-static inline void wr8l(uint32_t lin, uint8_t v)
+CPU_INLINE void wr8l(uint32_t lin, uint8_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
@@ -159,7 +168,7 @@ static inline void wr8l(uint32_t lin, uint8_t v)
         mem_code_written(lin & (ADDR_SPACE - 1));
 }
 
-static inline uint16_t rd16l(uint32_t lin)
+CPU_INLINE uint16_t rd16l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
     if (p && (lin & PAGE_MASK) != PAGE_MASK)
@@ -167,7 +176,7 @@ static inline uint16_t rd16l(uint32_t lin)
     return (uint16_t)(rd8l(lin) | rd8l(lin + 1) << 8);
 }
 
-static inline void wr16l(uint32_t lin, uint16_t v)
+CPU_INLINE void wr16l(uint32_t lin, uint16_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
@@ -179,7 +188,7 @@ static inline void wr16l(uint32_t lin, uint16_t v)
     wr8l(lin + 1, (uint8_t)(v >> 8));
 }
 
-static inline uint32_t rd32l(uint32_t lin)
+CPU_INLINE uint32_t rd32l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
     if (p && (lin & PAGE_MASK) <= PAGE_MASK - 3)
@@ -187,7 +196,7 @@ static inline uint32_t rd32l(uint32_t lin)
     return rd16l(lin) | (uint32_t)rd16l(lin + 2) << 16;
 }
 
-static inline void wr32l(uint32_t lin, uint32_t v)
+CPU_INLINE void wr32l(uint32_t lin, uint32_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
@@ -201,17 +210,17 @@ static inline void wr32l(uint32_t lin, uint32_t v)
 
 /* Segment:offset forms: a word at offset FFFFh wraps to offset 0 of the
  * same segment, as in real mode. */
-static inline uint8_t rd8(uint16_t s, uint16_t o) { return rd8l(LIN(s, o)); }
-static inline void wr8(uint16_t s, uint16_t o, uint8_t v) { wr8l(LIN(s, o), v); }
+CPU_INLINE uint8_t rd8(uint16_t s, uint16_t o) { return rd8l(LIN(s, o)); }
+CPU_INLINE void wr8(uint16_t s, uint16_t o, uint8_t v) { wr8l(LIN(s, o), v); }
 
-static inline uint16_t rd16(uint16_t s, uint16_t o)
+CPU_INLINE uint16_t rd16(uint16_t s, uint16_t o)
 {
     if (o == 0xFFFF)
         return (uint16_t)(rd8l(LIN(s, 0xFFFF)) | rd8l(LIN(s, 0)) << 8);
     return rd16l(LIN(s, o));
 }
 
-static inline void wr16(uint16_t s, uint16_t o, uint16_t v)
+CPU_INLINE void wr16(uint16_t s, uint16_t o, uint16_t v)
 {
     if (o == 0xFFFF) {
         wr8l(LIN(s, 0xFFFF), (uint8_t)v);
@@ -221,14 +230,14 @@ static inline void wr16(uint16_t s, uint16_t o, uint16_t v)
     wr16l(LIN(s, o), v);
 }
 
-static inline uint32_t rd32(uint16_t s, uint16_t o)
+CPU_INLINE uint32_t rd32(uint16_t s, uint16_t o)
 {
     if (o > 0xFFFC)
         return rd16(s, o) | (uint32_t)rd16(s, (uint16_t)(o + 2)) << 16;
     return rd32l(LIN(s, o));
 }
 
-static inline void wr32(uint16_t s, uint16_t o, uint32_t v)
+CPU_INLINE void wr32(uint16_t s, uint16_t o, uint32_t v)
 {
     if (o > 0xFFFC) {
         wr16(s, o, (uint16_t)v);
@@ -239,13 +248,13 @@ static inline void wr32(uint16_t s, uint16_t o, uint32_t v)
 }
 
 /* Direct host pointer into RAM (not valid for I/O or remapped pages). */
-static inline uint8_t *memptr(uint32_t lin) { return mem_base + lin; }
+CPU_INLINE uint8_t *memptr(uint32_t lin) { return mem_base + lin; }
 
 /* The stack on SS:SP; only the 16-bit SP moves, wrapping at 64 KB. */
-static inline void push16(uint16_t v) { SP = (uint16_t)(SP - 2); wr16(SS, SP, v); }
-static inline uint16_t pop16(void) { uint16_t v = rd16(SS, SP); SP = (uint16_t)(SP + 2); return v; }
-static inline void push32(uint32_t v) { SP = (uint16_t)(SP - 4); wr32(SS, SP, v); }
-static inline uint32_t pop32(void) { uint32_t v = rd32(SS, SP); SP = (uint16_t)(SP + 4); return v; }
+CPU_INLINE void push16(uint16_t v) { SP = (uint16_t)(SP - 2); wr16(SS, SP, v); }
+CPU_INLINE uint16_t pop16(void) { uint16_t v = rd16(SS, SP); SP = (uint16_t)(SP + 2); return v; }
+CPU_INLINE void push32(uint32_t v) { SP = (uint16_t)(SP - 4); wr32(SS, SP, v); }
+CPU_INLINE uint32_t pop32(void) { uint32_t v = rd32(SS, SP); SP = (uint16_t)(SP + 4); return v; }
 
 /* ---- Lazy flags ----------------------------------------------------- */
 
@@ -255,7 +264,7 @@ void flags_set(uint32_t f);
 #define LFSET(op, size, a, b, res) \
     (cpu.lf_op = (op), cpu.lf_size = (size), cpu.lf_a = (a), cpu.lf_b = (b), cpu.lf_res = (res))
 
-static inline int lf_cf(void)
+CPU_INLINE int lf_cf(void)
 {
     uint32_t m = SZMASK[cpu.lf_size];
     uint32_t a = cpu.lf_a & m, b = cpu.lf_b & m, r = cpu.lf_res & m;
@@ -270,20 +279,20 @@ static inline int lf_cf(void)
     }
 }
 
-static inline int lf_zf(void) { return (cpu.lf_res & SZMASK[cpu.lf_size]) == 0; }
-static inline int lf_sf(void) { return (cpu.lf_res & SZMSB[cpu.lf_size]) != 0; }
+CPU_INLINE int lf_zf(void) { return (cpu.lf_res & SZMASK[cpu.lf_size]) == 0; }
+CPU_INLINE int lf_sf(void) { return (cpu.lf_res & SZMSB[cpu.lf_size]) != 0; }
 
 /* Even parity of the low byte: bit i of 9669h is set when i has even parity. */
-static inline int parity8(uint32_t v)
+CPU_INLINE int parity8(uint32_t v)
 {
     v &= 0xFF;
     v ^= v >> 4;
     return (0x9669 >> (v & 0xF)) & 1;
 }
 
-static inline int lf_pf(void) { return parity8(cpu.lf_res); }
+CPU_INLINE int lf_pf(void) { return parity8(cpu.lf_res); }
 
-static inline int lf_af(void)
+CPU_INLINE int lf_af(void)
 {
     switch (cpu.lf_op) {
     case LF_LOGIC: return 0;
@@ -292,7 +301,7 @@ static inline int lf_af(void)
     }
 }
 
-static inline int lf_of(void)
+CPU_INLINE int lf_of(void)
 {
     uint32_t a = cpu.lf_a, b = cpu.lf_b, r = cpu.lf_res, msb = SZMSB[cpu.lf_size];
     switch (cpu.lf_op) {
@@ -312,12 +321,12 @@ static inline void lf_resolve(void)
     }
 }
 
-static inline int CF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_CF) != 0 : lf_cf(); }
-static inline int ZF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_ZF) != 0 : lf_zf(); }
-static inline int SF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_SF) != 0 : lf_sf(); }
-static inline int OF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_OF) != 0 : lf_of(); }
-static inline int PF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_PF) != 0 : lf_pf(); }
-static inline int DF_(void) { return (cpu.flags & F_DF) != 0; }
+CPU_INLINE int CF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_CF) != 0 : lf_cf(); }
+CPU_INLINE int ZF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_ZF) != 0 : lf_zf(); }
+CPU_INLINE int SF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_SF) != 0 : lf_sf(); }
+CPU_INLINE int OF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_OF) != 0 : lf_of(); }
+CPU_INLINE int PF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_PF) != 0 : lf_pf(); }
+CPU_INLINE int DF_(void) { return (cpu.flags & F_DF) != 0; }
 
 static inline void set_flag(uint32_t f, int v)
 {
@@ -331,7 +340,7 @@ static inline void set_flag(uint32_t f, int v)
 
 /* The 16 conditions in Jcc order: O, C, Z, C|Z, S, P, S!=O, Z|(S!=O);
  * odd codes negate. */
-static inline int cond(int cc)
+CPU_INLINE int cond(int cc)
 {
     int r;
     switch ((cc >> 1) & 7) {
@@ -349,7 +358,7 @@ static inline int cond(int cc)
 
 /* Keeps CF across INC and DEC: the bit is made authoritative in flags,
  * which the INC/DEC producers read back. */
-static inline void lf_keep_cf(void)
+CPU_INLINE void lf_keep_cf(void)
 {
     if (cpu.lf_op != LF_NONE)
         cpu.flags = (cpu.flags & ~F_CF) | (uint32_t)lf_cf();
@@ -358,20 +367,20 @@ static inline void lf_keep_cf(void)
 /* ---- ALU primitives (8, 16 and 32 bits) ----------------------------- */
 
 #define ALU_DEFINE(W, T, SZ)                                                            \
-static inline T add##W(T a, T b) { T r = (T)(a + b); LFSET(LF_ADD, SZ, a, b, r); return r; } \
-static inline T adc##W(T a, T b)                                                        \
+CPU_INLINE T add##W(T a, T b) { T r = (T)(a + b); LFSET(LF_ADD, SZ, a, b, r); return r; } \
+CPU_INLINE T adc##W(T a, T b)                                                        \
 { uint8_t c = (uint8_t)CF_(); T r = (T)(a + b + c); LFSET(LF_ADC, SZ, a, b, r); cpu.lf_cin = c; return r; } \
-static inline T sub##W(T a, T b) { T r = (T)(a - b); LFSET(LF_SUB, SZ, a, b, r); return r; } \
-static inline T sbb##W(T a, T b)                                                        \
+CPU_INLINE T sub##W(T a, T b) { T r = (T)(a - b); LFSET(LF_SUB, SZ, a, b, r); return r; } \
+CPU_INLINE T sbb##W(T a, T b)                                                        \
 { uint8_t c = (uint8_t)CF_(); T r = (T)(a - b - c); LFSET(LF_SBB, SZ, a, b, r); cpu.lf_cin = c; return r; } \
-static inline T and##W(T a, T b) { T r = (T)(a & b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
-static inline T or##W(T a, T b) { T r = (T)(a | b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
-static inline T xor##W(T a, T b) { T r = (T)(a ^ b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
-static inline void cmp##W(T a, T b) { sub##W(a, b); }                                    \
-static inline void test##W(T a, T b) { and##W(a, b); }                                   \
-static inline T inc##W(T a) { T r = (T)(a + 1); lf_keep_cf(); LFSET(LF_INC, SZ, a, 1, r); return r; } \
-static inline T dec##W(T a) { T r = (T)(a - 1); lf_keep_cf(); LFSET(LF_DEC, SZ, a, 1, r); return r; } \
-static inline T neg##W(T a) { T r = (T)(0 - a); LFSET(LF_NEG, SZ, 0, a, r); return r; }
+CPU_INLINE T and##W(T a, T b) { T r = (T)(a & b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
+CPU_INLINE T or##W(T a, T b) { T r = (T)(a | b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
+CPU_INLINE T xor##W(T a, T b) { T r = (T)(a ^ b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
+CPU_INLINE void cmp##W(T a, T b) { sub##W(a, b); }                                    \
+CPU_INLINE void test##W(T a, T b) { and##W(a, b); }                                   \
+CPU_INLINE T inc##W(T a) { T r = (T)(a + 1); lf_keep_cf(); LFSET(LF_INC, SZ, a, 1, r); return r; } \
+CPU_INLINE T dec##W(T a) { T r = (T)(a - 1); lf_keep_cf(); LFSET(LF_DEC, SZ, a, 1, r); return r; } \
+CPU_INLINE T neg##W(T a) { T r = (T)(0 - a); LFSET(LF_NEG, SZ, 0, a, r); return r; }
 
 ALU_DEFINE(8, uint8_t, 0)
 ALU_DEFINE(16, uint16_t, 1)
