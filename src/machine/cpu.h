@@ -17,6 +17,19 @@
 extern "C" {
 #endif
 
+/* The accessors and flag primitives below sit on every hot path: the
+ * interpreter uses them hundreds of times per file, more than the
+ * optimiser's growth limits would inline on its own. */
+#if defined(__GNUC__) && !defined(__TINYC__)
+#define CPU_INLINE static inline __attribute__((always_inline))
+#define CPU_COLD __attribute__((cold))
+#define CPU_LIKELY(x) __builtin_expect(!!(x), 1)
+#else
+#define CPU_INLINE static inline
+#define CPU_COLD
+#define CPU_LIKELY(x) (x)
+#endif
+
 /* ---- Registers ------------------------------------------------------ */
 
 typedef union {
@@ -123,129 +136,137 @@ extern uint32_t interp_insn_lin;            /* linear address of the interpreted
 extern uint32_t *vga_writer_hist;           /* optional VGA-write counters per instruction */
 
 void mem_init(void);
-uint8_t io_mem_rd8(uint32_t lin);
-void io_mem_wr8(uint32_t lin, uint8_t v);
-void mem_code_written(uint32_t lin);
+CPU_COLD uint8_t io_mem_rd8(uint32_t lin);
+CPU_COLD void io_mem_wr8(uint32_t lin, uint8_t v);
+CPU_COLD void mem_code_written(uint32_t lin);
 
 /* Unaligned little-endian loads and stores of host memory. */
 #if defined(__TINYC__)
-static inline uint16_t mem_ld16(const uint8_t *p) { return *(const uint16_t *)p; }
-static inline uint32_t mem_ld32(const uint8_t *p) { return *(const uint32_t *)p; }
-static inline void mem_st16(uint8_t *p, uint16_t v) { *(uint16_t *)p = v; }
-static inline void mem_st32(uint8_t *p, uint32_t v) { *(uint32_t *)p = v; }
+CPU_INLINE uint16_t mem_ld16(const uint8_t *p) { return *(const uint16_t *)p; }
+CPU_INLINE uint32_t mem_ld32(const uint8_t *p) { return *(const uint32_t *)p; }
+CPU_INLINE void mem_st16(uint8_t *p, uint16_t v) { *(uint16_t *)p = v; }
+CPU_INLINE void mem_st32(uint8_t *p, uint32_t v) { *(uint32_t *)p = v; }
 #else
-static inline uint16_t mem_ld16(const uint8_t *p) { uint16_t v; __builtin_memcpy(&v, p, 2); return v; }
-static inline uint32_t mem_ld32(const uint8_t *p) { uint32_t v; __builtin_memcpy(&v, p, 4); return v; }
-static inline void mem_st16(uint8_t *p, uint16_t v) { __builtin_memcpy(p, &v, 2); }
-static inline void mem_st32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, 4); }
+CPU_INLINE uint16_t mem_ld16(const uint8_t *p) { uint16_t v; __builtin_memcpy(&v, p, 2); return v; }
+CPU_INLINE uint32_t mem_ld32(const uint8_t *p) { uint32_t v; __builtin_memcpy(&v, p, 4); return v; }
+CPU_INLINE void mem_st16(uint8_t *p, uint16_t v) { __builtin_memcpy(p, &v, 2); }
+CPU_INLINE void mem_st32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, 4); }
 #endif
 
-static inline uint8_t rd8l(uint32_t lin)
+/* The accessors inline only their common case: RAM, inside one page, not
+ * watched, not wrapping at the end of the segment. Everything else takes the
+ * out-of-line slow paths below, which are marked cold so that the callers'
+ * fast paths stay free of the register saves a call needs. */
+CPU_COLD uint16_t mem_rd16l_slow(uint32_t lin);
+CPU_COLD void mem_wr8l_slow(uint32_t lin, uint8_t v);
+CPU_COLD void mem_wr16l_slow(uint32_t lin, uint16_t v);
+CPU_COLD uint32_t mem_rd32l_slow(uint32_t lin);
+CPU_COLD void mem_wr32l_slow(uint32_t lin, uint32_t v);
+CPU_COLD uint16_t mem_rd16_wrap(uint16_t s, uint16_t o);
+CPU_COLD void mem_wr16_wrap(uint16_t s, uint16_t o, uint16_t v);
+CPU_COLD uint32_t mem_rd32_wrap(uint16_t s, uint16_t o);
+CPU_COLD void mem_wr32_wrap(uint16_t s, uint16_t o, uint32_t v);
+
+CPU_INLINE uint8_t rd8l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
-    return p ? p[lin & PAGE_MASK] : io_mem_rd8(lin & (ADDR_SPACE - 1));
+    if (CPU_LIKELY(p != 0))
+        return p[lin & PAGE_MASK];
+    return io_mem_rd8(lin & (ADDR_SPACE - 1));
 }
 
-static inline void wr8l(uint32_t lin, uint8_t v)
+/* A store into a watched page is reported after the byte is in memory. */
+CPU_INLINE void wr8l(uint32_t lin, uint8_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
-    if (!p) {
-        io_mem_wr8(lin & (ADDR_SPACE - 1), v);
-        return;
-    }
-    p[lin & PAGE_MASK] = v;
-    if (mem_write_watch[pg])
-        mem_code_written(lin & (ADDR_SPACE - 1));
+    if (CPU_LIKELY(p != 0 && !mem_write_watch[pg]))
+        p[lin & PAGE_MASK] = v;
+    else
+        mem_wr8l_slow(lin, v);
 }
 
-static inline uint16_t rd16l(uint32_t lin)
+/* Words and dwords that straddle a page end, touch an I/O page or a watched
+ * page go byte by byte (low byte first). */
+CPU_INLINE uint16_t rd16l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
-    if (p && (lin & PAGE_MASK) != PAGE_MASK)
+    if (CPU_LIKELY(p != 0 && (lin & PAGE_MASK) != PAGE_MASK))
         return mem_ld16(p + (lin & PAGE_MASK));
-    return (uint16_t)(rd8l(lin) | rd8l(lin + 1) << 8);
+    return mem_rd16l_slow(lin);
 }
 
-static inline void wr16l(uint32_t lin, uint16_t v)
+CPU_INLINE void wr16l(uint32_t lin, uint16_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
-    if (p && (lin & PAGE_MASK) != PAGE_MASK && !mem_write_watch[pg]) {
+    if (CPU_LIKELY(p != 0 && (lin & PAGE_MASK) != PAGE_MASK && !mem_write_watch[pg]))
         mem_st16(p + (lin & PAGE_MASK), v);
-        return;
-    }
-    wr8l(lin, (uint8_t)v);
-    wr8l(lin + 1, (uint8_t)(v >> 8));
+    else
+        mem_wr16l_slow(lin, v);
 }
 
-static inline uint32_t rd32l(uint32_t lin)
+CPU_INLINE uint32_t rd32l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
-    if (p && (lin & PAGE_MASK) <= PAGE_MASK - 3)
+    if (CPU_LIKELY(p != 0 && (lin & PAGE_MASK) <= PAGE_MASK - 3))
         return mem_ld32(p + (lin & PAGE_MASK));
-    return rd16l(lin) | (uint32_t)rd16l(lin + 2) << 16;
+    return mem_rd32l_slow(lin);
 }
 
-static inline void wr32l(uint32_t lin, uint32_t v)
+CPU_INLINE void wr32l(uint32_t lin, uint32_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
-    if (p && (lin & PAGE_MASK) <= PAGE_MASK - 3 && !mem_write_watch[pg]) {
+    if (CPU_LIKELY(p != 0 && (lin & PAGE_MASK) <= PAGE_MASK - 3 && !mem_write_watch[pg]))
         mem_st32(p + (lin & PAGE_MASK), v);
-        return;
-    }
-    wr16l(lin, (uint16_t)v);
-    wr16l(lin + 2, (uint16_t)(v >> 16));
+    else
+        mem_wr32l_slow(lin, v);
 }
 
 /* Segment:offset forms: a word at offset FFFFh wraps to offset 0 of the
  * same segment, as in real mode. */
-static inline uint8_t rd8(uint16_t s, uint16_t o) { return rd8l(LIN(s, o)); }
-static inline void wr8(uint16_t s, uint16_t o, uint8_t v) { wr8l(LIN(s, o), v); }
+CPU_INLINE uint8_t rd8(uint16_t s, uint16_t o) { return rd8l(LIN(s, o)); }
+CPU_INLINE void wr8(uint16_t s, uint16_t o, uint8_t v) { wr8l(LIN(s, o), v); }
 
-static inline uint16_t rd16(uint16_t s, uint16_t o)
+CPU_INLINE uint16_t rd16(uint16_t s, uint16_t o)
 {
-    if (o == 0xFFFF)
-        return (uint16_t)(rd8l(LIN(s, 0xFFFF)) | rd8l(LIN(s, 0)) << 8);
-    return rd16l(LIN(s, o));
+    if (CPU_LIKELY(o != 0xFFFF))
+        return rd16l(LIN(s, o));
+    return mem_rd16_wrap(s, o);
 }
 
-static inline void wr16(uint16_t s, uint16_t o, uint16_t v)
+CPU_INLINE void wr16(uint16_t s, uint16_t o, uint16_t v)
 {
-    if (o == 0xFFFF) {
-        wr8l(LIN(s, 0xFFFF), (uint8_t)v);
-        wr8l(LIN(s, 0), (uint8_t)(v >> 8));
-        return;
-    }
-    wr16l(LIN(s, o), v);
+    if (CPU_LIKELY(o != 0xFFFF))
+        wr16l(LIN(s, o), v);
+    else
+        mem_wr16_wrap(s, o, v);
 }
 
-static inline uint32_t rd32(uint16_t s, uint16_t o)
+CPU_INLINE uint32_t rd32(uint16_t s, uint16_t o)
 {
-    if (o > 0xFFFC)
-        return rd16(s, o) | (uint32_t)rd16(s, (uint16_t)(o + 2)) << 16;
-    return rd32l(LIN(s, o));
+    if (CPU_LIKELY(o <= 0xFFFC))
+        return rd32l(LIN(s, o));
+    return mem_rd32_wrap(s, o);
 }
 
-static inline void wr32(uint16_t s, uint16_t o, uint32_t v)
+CPU_INLINE void wr32(uint16_t s, uint16_t o, uint32_t v)
 {
-    if (o > 0xFFFC) {
-        wr16(s, o, (uint16_t)v);
-        wr16(s, (uint16_t)(o + 2), (uint16_t)(v >> 16));
-        return;
-    }
-    wr32l(LIN(s, o), v);
+    if (CPU_LIKELY(o <= 0xFFFC))
+        wr32l(LIN(s, o), v);
+    else
+        mem_wr32_wrap(s, o, v);
 }
 
 /* Direct host pointer into RAM (not valid for I/O or remapped pages). */
-static inline uint8_t *memptr(uint32_t lin) { return mem_base + lin; }
+CPU_INLINE uint8_t *memptr(uint32_t lin) { return mem_base + lin; }
 
 /* The stack on SS:SP; only the 16-bit SP moves, wrapping at 64 KB. */
-static inline void push16(uint16_t v) { SP = (uint16_t)(SP - 2); wr16(SS, SP, v); }
-static inline uint16_t pop16(void) { uint16_t v = rd16(SS, SP); SP = (uint16_t)(SP + 2); return v; }
-static inline void push32(uint32_t v) { SP = (uint16_t)(SP - 4); wr32(SS, SP, v); }
-static inline uint32_t pop32(void) { uint32_t v = rd32(SS, SP); SP = (uint16_t)(SP + 4); return v; }
+CPU_INLINE void push16(uint16_t v) { SP = (uint16_t)(SP - 2); wr16(SS, SP, v); }
+CPU_INLINE uint16_t pop16(void) { uint16_t v = rd16(SS, SP); SP = (uint16_t)(SP + 2); return v; }
+CPU_INLINE void push32(uint32_t v) { SP = (uint16_t)(SP - 4); wr32(SS, SP, v); }
+CPU_INLINE uint32_t pop32(void) { uint32_t v = rd32(SS, SP); SP = (uint16_t)(SP + 4); return v; }
 
 /* ---- Lazy flags ----------------------------------------------------- */
 
@@ -255,7 +276,7 @@ void flags_set(uint32_t f);
 #define LFSET(op, size, a, b, res) \
     (cpu.lf_op = (op), cpu.lf_size = (size), cpu.lf_a = (a), cpu.lf_b = (b), cpu.lf_res = (res))
 
-static inline int lf_cf(void)
+CPU_INLINE int lf_cf(void)
 {
     uint32_t m = SZMASK[cpu.lf_size];
     uint32_t a = cpu.lf_a & m, b = cpu.lf_b & m, r = cpu.lf_res & m;
@@ -270,20 +291,20 @@ static inline int lf_cf(void)
     }
 }
 
-static inline int lf_zf(void) { return (cpu.lf_res & SZMASK[cpu.lf_size]) == 0; }
-static inline int lf_sf(void) { return (cpu.lf_res & SZMSB[cpu.lf_size]) != 0; }
+CPU_INLINE int lf_zf(void) { return (cpu.lf_res & SZMASK[cpu.lf_size]) == 0; }
+CPU_INLINE int lf_sf(void) { return (cpu.lf_res & SZMSB[cpu.lf_size]) != 0; }
 
 /* Even parity of the low byte: bit i of 9669h is set when i has even parity. */
-static inline int parity8(uint32_t v)
+CPU_INLINE int parity8(uint32_t v)
 {
     v &= 0xFF;
     v ^= v >> 4;
     return (0x9669 >> (v & 0xF)) & 1;
 }
 
-static inline int lf_pf(void) { return parity8(cpu.lf_res); }
+CPU_INLINE int lf_pf(void) { return parity8(cpu.lf_res); }
 
-static inline int lf_af(void)
+CPU_INLINE int lf_af(void)
 {
     switch (cpu.lf_op) {
     case LF_LOGIC: return 0;
@@ -292,7 +313,7 @@ static inline int lf_af(void)
     }
 }
 
-static inline int lf_of(void)
+CPU_INLINE int lf_of(void)
 {
     uint32_t a = cpu.lf_a, b = cpu.lf_b, r = cpu.lf_res, msb = SZMSB[cpu.lf_size];
     switch (cpu.lf_op) {
@@ -312,12 +333,12 @@ static inline void lf_resolve(void)
     }
 }
 
-static inline int CF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_CF) != 0 : lf_cf(); }
-static inline int ZF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_ZF) != 0 : lf_zf(); }
-static inline int SF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_SF) != 0 : lf_sf(); }
-static inline int OF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_OF) != 0 : lf_of(); }
-static inline int PF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_PF) != 0 : lf_pf(); }
-static inline int DF_(void) { return (cpu.flags & F_DF) != 0; }
+CPU_INLINE int CF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_CF) != 0 : lf_cf(); }
+CPU_INLINE int ZF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_ZF) != 0 : lf_zf(); }
+CPU_INLINE int SF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_SF) != 0 : lf_sf(); }
+CPU_INLINE int OF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_OF) != 0 : lf_of(); }
+CPU_INLINE int PF_(void) { return cpu.lf_op == LF_NONE ? (cpu.flags & F_PF) != 0 : lf_pf(); }
+CPU_INLINE int DF_(void) { return (cpu.flags & F_DF) != 0; }
 
 static inline void set_flag(uint32_t f, int v)
 {
@@ -331,7 +352,7 @@ static inline void set_flag(uint32_t f, int v)
 
 /* The 16 conditions in Jcc order: O, C, Z, C|Z, S, P, S!=O, Z|(S!=O);
  * odd codes negate. */
-static inline int cond(int cc)
+CPU_INLINE int cond(int cc)
 {
     int r;
     switch ((cc >> 1) & 7) {
@@ -349,7 +370,7 @@ static inline int cond(int cc)
 
 /* Keeps CF across INC and DEC: the bit is made authoritative in flags,
  * which the INC/DEC producers read back. */
-static inline void lf_keep_cf(void)
+CPU_INLINE void lf_keep_cf(void)
 {
     if (cpu.lf_op != LF_NONE)
         cpu.flags = (cpu.flags & ~F_CF) | (uint32_t)lf_cf();
@@ -358,20 +379,20 @@ static inline void lf_keep_cf(void)
 /* ---- ALU primitives (8, 16 and 32 bits) ----------------------------- */
 
 #define ALU_DEFINE(W, T, SZ)                                                            \
-static inline T add##W(T a, T b) { T r = (T)(a + b); LFSET(LF_ADD, SZ, a, b, r); return r; } \
-static inline T adc##W(T a, T b)                                                        \
+CPU_INLINE T add##W(T a, T b) { T r = (T)(a + b); LFSET(LF_ADD, SZ, a, b, r); return r; } \
+CPU_INLINE T adc##W(T a, T b)                                                        \
 { uint8_t c = (uint8_t)CF_(); T r = (T)(a + b + c); LFSET(LF_ADC, SZ, a, b, r); cpu.lf_cin = c; return r; } \
-static inline T sub##W(T a, T b) { T r = (T)(a - b); LFSET(LF_SUB, SZ, a, b, r); return r; } \
-static inline T sbb##W(T a, T b)                                                        \
+CPU_INLINE T sub##W(T a, T b) { T r = (T)(a - b); LFSET(LF_SUB, SZ, a, b, r); return r; } \
+CPU_INLINE T sbb##W(T a, T b)                                                        \
 { uint8_t c = (uint8_t)CF_(); T r = (T)(a - b - c); LFSET(LF_SBB, SZ, a, b, r); cpu.lf_cin = c; return r; } \
-static inline T and##W(T a, T b) { T r = (T)(a & b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
-static inline T or##W(T a, T b) { T r = (T)(a | b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
-static inline T xor##W(T a, T b) { T r = (T)(a ^ b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
-static inline void cmp##W(T a, T b) { sub##W(a, b); }                                    \
-static inline void test##W(T a, T b) { and##W(a, b); }                                   \
-static inline T inc##W(T a) { T r = (T)(a + 1); lf_keep_cf(); LFSET(LF_INC, SZ, a, 1, r); return r; } \
-static inline T dec##W(T a) { T r = (T)(a - 1); lf_keep_cf(); LFSET(LF_DEC, SZ, a, 1, r); return r; } \
-static inline T neg##W(T a) { T r = (T)(0 - a); LFSET(LF_NEG, SZ, 0, a, r); return r; }
+CPU_INLINE T and##W(T a, T b) { T r = (T)(a & b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
+CPU_INLINE T or##W(T a, T b) { T r = (T)(a | b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
+CPU_INLINE T xor##W(T a, T b) { T r = (T)(a ^ b); LFSET(LF_LOGIC, SZ, a, b, r); return r; } \
+CPU_INLINE void cmp##W(T a, T b) { sub##W(a, b); }                                    \
+CPU_INLINE void test##W(T a, T b) { and##W(a, b); }                                   \
+CPU_INLINE T inc##W(T a) { T r = (T)(a + 1); lf_keep_cf(); LFSET(LF_INC, SZ, a, 1, r); return r; } \
+CPU_INLINE T dec##W(T a) { T r = (T)(a - 1); lf_keep_cf(); LFSET(LF_DEC, SZ, a, 1, r); return r; } \
+CPU_INLINE T neg##W(T a) { T r = (T)(0 - a); LFSET(LF_NEG, SZ, 0, a, r); return r; }
 
 ALU_DEFINE(8, uint8_t, 0)
 ALU_DEFINE(16, uint16_t, 1)
