@@ -22,8 +22,12 @@ extern "C" {
  * optimiser's growth limits would inline on its own. */
 #if defined(__GNUC__) && !defined(__TINYC__)
 #define CPU_INLINE static inline __attribute__((always_inline))
+#define CPU_COLD __attribute__((cold))
+#define CPU_LIKELY(x) __builtin_expect(!!(x), 1)
 #else
 #define CPU_INLINE static inline
+#define CPU_COLD
+#define CPU_LIKELY(x) (x)
 #endif
 
 /* ---- Registers ------------------------------------------------------ */
@@ -132,9 +136,9 @@ extern uint32_t interp_insn_lin;            /* linear address of the interpreted
 extern uint32_t *vga_writer_hist;           /* optional VGA-write counters per instruction */
 
 void mem_init(void);
-uint8_t io_mem_rd8(uint32_t lin);
-void io_mem_wr8(uint32_t lin, uint8_t v);
-void mem_code_written(uint32_t lin);
+CPU_COLD uint8_t io_mem_rd8(uint32_t lin);
+CPU_COLD void io_mem_wr8(uint32_t lin, uint8_t v);
+CPU_COLD void mem_code_written(uint32_t lin);
 
 /* Unaligned little-endian loads and stores of host memory. */
 #if defined(__TINYC__)
@@ -149,63 +153,75 @@ CPU_INLINE void mem_st16(uint8_t *p, uint16_t v) { __builtin_memcpy(p, &v, 2); }
 CPU_INLINE void mem_st32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, 4); }
 #endif
 
+/* The accessors inline only their common case: RAM, inside one page, not
+ * watched, not wrapping at the end of the segment. Everything else takes the
+ * out-of-line slow paths below, which are marked cold so that the callers'
+ * fast paths stay free of the register saves a call needs. */
+CPU_COLD uint16_t mem_rd16l_slow(uint32_t lin);
+CPU_COLD void mem_wr8l_slow(uint32_t lin, uint8_t v);
+CPU_COLD void mem_wr16l_slow(uint32_t lin, uint16_t v);
+CPU_COLD uint32_t mem_rd32l_slow(uint32_t lin);
+CPU_COLD void mem_wr32l_slow(uint32_t lin, uint32_t v);
+CPU_COLD uint16_t mem_rd16_wrap(uint16_t s, uint16_t o);
+CPU_COLD void mem_wr16_wrap(uint16_t s, uint16_t o, uint16_t v);
+CPU_COLD uint32_t mem_rd32_wrap(uint16_t s, uint16_t o);
+CPU_COLD void mem_wr32_wrap(uint16_t s, uint16_t o, uint32_t v);
+
 CPU_INLINE uint8_t rd8l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
-    return p ? p[lin & PAGE_MASK] : io_mem_rd8(lin & (ADDR_SPACE - 1));
+    if (CPU_LIKELY(p != 0))
+        return p[lin & PAGE_MASK];
+    return io_mem_rd8(lin & (ADDR_SPACE - 1));
 }
 
+/* A store into a watched page is reported after the byte is in memory. */
 CPU_INLINE void wr8l(uint32_t lin, uint8_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
-    if (!p) {
-        io_mem_wr8(lin & (ADDR_SPACE - 1), v);
-        return;
-    }
-    p[lin & PAGE_MASK] = v;
-    if (mem_write_watch[pg])
-        mem_code_written(lin & (ADDR_SPACE - 1));
+    if (CPU_LIKELY(p != 0 && !mem_write_watch[pg]))
+        p[lin & PAGE_MASK] = v;
+    else
+        mem_wr8l_slow(lin, v);
 }
 
+/* Words and dwords that straddle a page end, touch an I/O page or a watched
+ * page go byte by byte (low byte first). */
 CPU_INLINE uint16_t rd16l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
-    if (p && (lin & PAGE_MASK) != PAGE_MASK)
+    if (CPU_LIKELY(p != 0 && (lin & PAGE_MASK) != PAGE_MASK))
         return mem_ld16(p + (lin & PAGE_MASK));
-    return (uint16_t)(rd8l(lin) | rd8l(lin + 1) << 8);
+    return mem_rd16l_slow(lin);
 }
 
 CPU_INLINE void wr16l(uint32_t lin, uint16_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
-    if (p && (lin & PAGE_MASK) != PAGE_MASK && !mem_write_watch[pg]) {
+    if (CPU_LIKELY(p != 0 && (lin & PAGE_MASK) != PAGE_MASK && !mem_write_watch[pg]))
         mem_st16(p + (lin & PAGE_MASK), v);
-        return;
-    }
-    wr8l(lin, (uint8_t)v);
-    wr8l(lin + 1, (uint8_t)(v >> 8));
+    else
+        mem_wr16l_slow(lin, v);
 }
 
 CPU_INLINE uint32_t rd32l(uint32_t lin)
 {
     uint8_t *p = mem_page[PAGE_OF(lin)];
-    if (p && (lin & PAGE_MASK) <= PAGE_MASK - 3)
+    if (CPU_LIKELY(p != 0 && (lin & PAGE_MASK) <= PAGE_MASK - 3))
         return mem_ld32(p + (lin & PAGE_MASK));
-    return rd16l(lin) | (uint32_t)rd16l(lin + 2) << 16;
+    return mem_rd32l_slow(lin);
 }
 
 CPU_INLINE void wr32l(uint32_t lin, uint32_t v)
 {
     uint32_t pg = PAGE_OF(lin);
     uint8_t *p = mem_page[pg];
-    if (p && (lin & PAGE_MASK) <= PAGE_MASK - 3 && !mem_write_watch[pg]) {
+    if (CPU_LIKELY(p != 0 && (lin & PAGE_MASK) <= PAGE_MASK - 3 && !mem_write_watch[pg]))
         mem_st32(p + (lin & PAGE_MASK), v);
-        return;
-    }
-    wr16l(lin, (uint16_t)v);
-    wr16l(lin + 2, (uint16_t)(v >> 16));
+    else
+        mem_wr32l_slow(lin, v);
 }
 
 /* Segment:offset forms: a word at offset FFFFh wraps to offset 0 of the
@@ -215,36 +231,32 @@ CPU_INLINE void wr8(uint16_t s, uint16_t o, uint8_t v) { wr8l(LIN(s, o), v); }
 
 CPU_INLINE uint16_t rd16(uint16_t s, uint16_t o)
 {
-    if (o == 0xFFFF)
-        return (uint16_t)(rd8l(LIN(s, 0xFFFF)) | rd8l(LIN(s, 0)) << 8);
-    return rd16l(LIN(s, o));
+    if (CPU_LIKELY(o != 0xFFFF))
+        return rd16l(LIN(s, o));
+    return mem_rd16_wrap(s, o);
 }
 
 CPU_INLINE void wr16(uint16_t s, uint16_t o, uint16_t v)
 {
-    if (o == 0xFFFF) {
-        wr8l(LIN(s, 0xFFFF), (uint8_t)v);
-        wr8l(LIN(s, 0), (uint8_t)(v >> 8));
-        return;
-    }
-    wr16l(LIN(s, o), v);
+    if (CPU_LIKELY(o != 0xFFFF))
+        wr16l(LIN(s, o), v);
+    else
+        mem_wr16_wrap(s, o, v);
 }
 
 CPU_INLINE uint32_t rd32(uint16_t s, uint16_t o)
 {
-    if (o > 0xFFFC)
-        return rd16(s, o) | (uint32_t)rd16(s, (uint16_t)(o + 2)) << 16;
-    return rd32l(LIN(s, o));
+    if (CPU_LIKELY(o <= 0xFFFC))
+        return rd32l(LIN(s, o));
+    return mem_rd32_wrap(s, o);
 }
 
 CPU_INLINE void wr32(uint16_t s, uint16_t o, uint32_t v)
 {
-    if (o > 0xFFFC) {
-        wr16(s, o, (uint16_t)v);
-        wr16(s, (uint16_t)(o + 2), (uint16_t)(v >> 16));
-        return;
-    }
-    wr32l(LIN(s, o), v);
+    if (CPU_LIKELY(o <= 0xFFFC))
+        wr32l(LIN(s, o), v);
+    else
+        mem_wr32_wrap(s, o, v);
 }
 
 /* Direct host pointer into RAM (not valid for I/O or remapped pages). */

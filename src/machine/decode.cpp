@@ -9,17 +9,18 @@ uint32_t ea32_sum;
 // optional scaled index from a SIB byte, and an 8- or 32-bit displacement.
 // Only the low 16 bits of the sum address memory; bases ESP and EBP default
 // to SS.
-Mem ea32_mem(uint8_t m)
+Mem ea32_mem(uint8_t m, uint16_t *ipp)
 {
     constexpr unsigned RM_SIB = 4, RM_DISP32 = 5, SIB_NO_INDEX = 4, SIB_NO_BASE = 5;
+    uint16_t &ip = *ipp;
     unsigned mod = m >> 6, rm = m & 7;
     uint32_t sum = 0;
     int def = S_DS;
     if (rm == RM_SIB) {
-        uint8_t sib = fetch8();
+        uint8_t sib = fetch8(ip);
         unsigned base = sib & 7, index = (sib >> 3) & 7, scale = sib >> 6;
         if (base == SIB_NO_BASE && mod == 0) {
-            sum = fetch32();
+            sum = fetch32(ip);
         } else {
             sum = cpu.r[base].e;
             if (base == R_SP || base == R_BP)
@@ -28,16 +29,16 @@ Mem ea32_mem(uint8_t m)
         if (index != SIB_NO_INDEX)
             sum += cpu.r[index].e << scale;
     } else if (rm == RM_DISP32 && mod == 0) {
-        sum = fetch32();
+        sum = fetch32(ip);
     } else {
         sum = cpu.r[rm].e;
         if (rm == R_BP)
             def = S_SS;
     }
     if (mod == 1)
-        sum += (uint32_t)(int32_t)(int8_t)fetch8();
+        sum += (uint32_t)(int32_t)(int8_t)fetch8(ip);
     else if (mod == 2)
-        sum += fetch32();
+        sum += fetch32(ip);
     ea32_sum = sum;
     return {seg_value(def), (uint16_t)sum};
 }
@@ -51,7 +52,9 @@ void decode_ea(uint8_t modrm, EA *out)
         out->off = 0;
         return;
     }
-    Mem a = ea_mem(modrm);
+    uint16_t ip = IP;
+    Mem a = ea_mem(modrm, ip);
+    IP = ip;
     out->is_reg = 0;
     out->reg = 0;
     out->seg = a.seg;

@@ -23,191 +23,219 @@ constexpr uint8_t ENTER_LEVEL_MASK = 0x1F;
 
 // ---- ALU: ADD OR ADC SBB AND SUB XOR CMP -----------------------------------
 
-template <int OP, typename T> void alu_e_g(void)
+template <int OP, typename T> HOT void alu_e_g(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     T src = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
+        IP = ip;
         T &d = greg<T>(m);
         T r = alu<OP>(d, src);
         if constexpr (OP != ALU_CMP)
             d = r;
     } else {
-        Mem a = ea_mem(m);
+        Mem a = ea_mem(m, ip);
+        IP = ip;
         T r = alu<OP>(mem_rd<T>(a), src);
         if constexpr (OP != ALU_CMP)
             mem_wr<T>(a, r);
     }
 }
 
-template <int OP, typename T> void alu_g_e(void)
+template <int OP, typename T> HOT void alu_g_e(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    T src = rm_read<T>(m);
+    uint8_t m = fetch8(ip);
+    T src = rm_read<T>(m, ip);
+    IP = ip;
     T &d = greg<T>(m >> 3);
     T r = alu<OP>(d, src);
     if constexpr (OP != ALU_CMP)
         d = r;
 }
 
-template <int OP, typename T> void alu_a_i(void)
+template <int OP, typename T> HOT void alu_a_i(uint16_t ip)
 {
+    T imm = fetch<T>(ip);
+    IP = ip;
     T &d = greg<T>(R_AX);
-    T r = alu<OP>(d, fetch<T>());
+    T r = alu<OP>(d, imm);
     if constexpr (OP != ALU_CMP)
         d = r;
 }
 
-template <int OP> void op_alu_eb_gb(void) { alu_e_g<OP, uint8_t>(); }
-template <int OP> void op_alu_ev_gv(void)
+template <int OP> void op_alu_eb_gb(uint16_t ip) { alu_e_g<OP, uint8_t>(ip); }
+template <int OP> void op_alu_ev_gv(uint16_t ip)
 {
     if (P.o32)
-        alu_e_g<OP, uint32_t>();
+        alu_e_g<OP, uint32_t>(ip);
     else
-        alu_e_g<OP, uint16_t>();
+        alu_e_g<OP, uint16_t>(ip);
 }
-template <int OP> void op_alu_gb_eb(void) { alu_g_e<OP, uint8_t>(); }
-template <int OP> void op_alu_gv_ev(void)
+template <int OP> void op_alu_gb_eb(uint16_t ip) { alu_g_e<OP, uint8_t>(ip); }
+template <int OP> void op_alu_gv_ev(uint16_t ip)
 {
     if (P.o32)
-        alu_g_e<OP, uint32_t>();
+        alu_g_e<OP, uint32_t>(ip);
     else
-        alu_g_e<OP, uint16_t>();
+        alu_g_e<OP, uint16_t>(ip);
 }
-template <int OP> void op_alu_al_ib(void) { alu_a_i<OP, uint8_t>(); }
-template <int OP> void op_alu_ax_iv(void)
+template <int OP> void op_alu_al_ib(uint16_t ip) { alu_a_i<OP, uint8_t>(ip); }
+template <int OP> void op_alu_ax_iv(uint16_t ip)
 {
     if (P.o32)
-        alu_a_i<OP, uint32_t>();
+        alu_a_i<OP, uint32_t>(ip);
     else
-        alu_a_i<OP, uint16_t>();
+        alu_a_i<OP, uint16_t>(ip);
 }
 
 // 80h-83h: the operation is the ModRM reg field; IT is the immediate's
 // width (83h sign-extends a byte).
-template <int OP, typename T, typename IT> void grp1(uint8_t m)
+template <int OP, typename T, typename IT> void grp1(uint8_t m, uint16_t ip)
 {
     if (m >= MODRM_REG_FORM) {
+        T imm = (T)(std::make_signed_t<IT>)fetch<IT>(ip);
+        IP = ip;
         T &d = greg<T>(m);
-        T r = alu<OP>(d, (T)(std::make_signed_t<IT>)fetch<IT>());
+        T r = alu<OP>(d, imm);
         if constexpr (OP != ALU_CMP)
             d = r;
     } else {
-        Mem a = ea_mem(m);
-        T r = alu<OP>(mem_rd<T>(a), (T)(std::make_signed_t<IT>)fetch<IT>());
+        Mem a = ea_mem(m, ip);
+        T imm = (T)(std::make_signed_t<IT>)fetch<IT>(ip);
+        IP = ip;
+        T r = alu<OP>(mem_rd<T>(a), imm);
         if constexpr (OP != ALU_CMP)
             mem_wr<T>(a, r);
     }
 }
 
-using GroupFn = void (*)(uint8_t modrm);
+// Group handlers get the ModRM byte and the offset after it.
+using GroupFn = void (*)(uint8_t modrm, uint16_t ip);
 
 template <typename T, typename IT> constexpr GroupFn grp1_ops[8] = {
     grp1<ALU_ADD, T, IT>, grp1<ALU_OR, T, IT>, grp1<ALU_ADC, T, IT>, grp1<ALU_SBB, T, IT>,
     grp1<ALU_AND, T, IT>, grp1<ALU_SUB, T, IT>, grp1<ALU_XOR, T, IT>, grp1<ALU_CMP, T, IT>,
 };
 
-void op_grp1_eb_ib(void)
+void op_grp1_eb_ib(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    grp1_ops<uint8_t, uint8_t>[(m >> 3) & 7](m);
+    uint8_t m = fetch8(ip);
+    grp1_ops<uint8_t, uint8_t>[(m >> 3) & 7](m, ip);
 }
 
-void op_grp1_ev_iv(void)
+void op_grp1_ev_iv(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (P.o32)
-        grp1_ops<uint32_t, uint32_t>[(m >> 3) & 7](m);
+        grp1_ops<uint32_t, uint32_t>[(m >> 3) & 7](m, ip);
     else
-        grp1_ops<uint16_t, uint16_t>[(m >> 3) & 7](m);
+        grp1_ops<uint16_t, uint16_t>[(m >> 3) & 7](m, ip);
 }
 
-void op_grp1_ev_ib(void)
+void op_grp1_ev_ib(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (P.o32)
-        grp1_ops<uint32_t, uint8_t>[(m >> 3) & 7](m);
+        grp1_ops<uint32_t, uint8_t>[(m >> 3) & 7](m, ip);
     else
-        grp1_ops<uint16_t, uint8_t>[(m >> 3) & 7](m);
+        grp1_ops<uint16_t, uint8_t>[(m >> 3) & 7](m, ip);
 }
 
 // ---- TEST, XCHG, MOV, LEA --------------------------------------------------
 
-template <typename T> void test_e_g(void)
+template <typename T> void test_e_g(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    T v = rm_read<T>(m);
+    uint8_t m = fetch8(ip);
+    T v = rm_read<T>(m, ip);
+    IP = ip;
     Prim<T>::and_(v, greg<T>(m >> 3));
 }
-void op_test_eb_gb(void) { test_e_g<uint8_t>(); }
-void op_test_ev_gv(void) { BY_OPSIZE(test_e_g); }
+void op_test_eb_gb(uint16_t ip) { test_e_g<uint8_t>(ip); }
+void op_test_ev_gv(uint16_t ip) { BY_OPSIZE(test_e_g); }
 
-template <typename T> void test_a_i(void) { Prim<T>::and_(greg<T>(R_AX), fetch<T>()); }
-void op_test_al_ib(void) { test_a_i<uint8_t>(); }
-void op_test_ax_iv(void) { BY_OPSIZE(test_a_i); }
-
-template <typename T> void xchg_e_g(void)
+template <typename T> void test_a_i(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    T imm = fetch<T>(ip);
+    IP = ip;
+    Prim<T>::and_(greg<T>(R_AX), imm);
+}
+void op_test_al_ib(uint16_t ip) { test_a_i<uint8_t>(ip); }
+void op_test_ax_iv(uint16_t ip) { BY_OPSIZE(test_a_i); }
+
+template <typename T> void xchg_e_g(uint16_t ip)
+{
+    uint8_t m = fetch8(ip);
     T &g = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
+        IP = ip;
         T &r = greg<T>(m);
         T t = r;
         r = g;
         g = t;
     } else {
-        Mem a = ea_mem(m);
+        Mem a = ea_mem(m, ip);
+        IP = ip;
         T t = mem_rd<T>(a);
         mem_wr<T>(a, g);
         g = t;
     }
 }
-void op_xchg_eb_gb(void) { xchg_e_g<uint8_t>(); }
-void op_xchg_ev_gv(void) { BY_OPSIZE(xchg_e_g); }
+void op_xchg_eb_gb(uint16_t ip) { xchg_e_g<uint8_t>(ip); }
+void op_xchg_ev_gv(uint16_t ip) { BY_OPSIZE(xchg_e_g); }
 
-template <typename T> void mov_e_g(void)
+template <typename T> void mov_e_g(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    rm_write<T>(m, greg<T>(m >> 3));
+    uint8_t m = fetch8(ip);
+    rm_write<T>(m, ip, greg<T>(m >> 3));
+    IP = ip;
 }
-void op_mov_eb_gb(void) { mov_e_g<uint8_t>(); }
-void op_mov_ev_gv(void) { BY_OPSIZE(mov_e_g); }
+void op_mov_eb_gb(uint16_t ip) { mov_e_g<uint8_t>(ip); }
+void op_mov_ev_gv(uint16_t ip) { BY_OPSIZE(mov_e_g); }
 
-template <typename T> void mov_g_e(void)
+template <typename T> void mov_g_e(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    greg<T>(m >> 3) = rm_read<T>(m);
+    uint8_t m = fetch8(ip);
+    greg<T>(m >> 3) = rm_read<T>(m, ip);
+    IP = ip;
 }
-void op_mov_gb_eb(void) { mov_g_e<uint8_t>(); }
-void op_mov_gv_ev(void) { BY_OPSIZE(mov_g_e); }
+void op_mov_gb_eb(uint16_t ip) { mov_g_e<uint8_t>(ip); }
+void op_mov_gv_ev(uint16_t ip) { BY_OPSIZE(mov_g_e); }
 
-template <typename T> void mov_e_i(void)
+template <typename T> void mov_e_i(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (m >= MODRM_REG_FORM) {
-        greg<T>(m) = fetch<T>();
+        greg<T>(m) = fetch<T>(ip);
+        IP = ip;
     } else {
-        Mem a = ea_mem(m);
-        mem_wr<T>(a, fetch<T>());
+        Mem a = ea_mem(m, ip);
+        T imm = fetch<T>(ip);
+        IP = ip;
+        mem_wr<T>(a, imm);
     }
 }
-void op_mov_eb_ib(void) { mov_e_i<uint8_t>(); }
-void op_mov_ev_iv(void) { BY_OPSIZE(mov_e_i); }
+void op_mov_eb_ib(uint16_t ip) { mov_e_i<uint8_t>(ip); }
+void op_mov_ev_iv(uint16_t ip) { BY_OPSIZE(mov_e_i); }
 
-template <int R> void op_mov_rb_ib(void) { greg<uint8_t>(R) = fetch8(); }
-template <int R> void op_mov_rv_iv(void)
+template <int R> void op_mov_rb_ib(uint16_t ip)
+{
+    greg<uint8_t>(R) = fetch8(ip);
+    IP = ip;
+}
+template <int R> void op_mov_rv_iv(uint16_t ip)
 {
     if (P.o32)
-        cpu.r[R].e = fetch32();
+        cpu.r[R].e = fetch32(ip);
     else
-        cpu.r[R].w = fetch16();
+        cpu.r[R].w = fetch16(ip);
+    IP = ip;
 }
 
 // MOV r/m, Sreg: a register destination takes the zero-extended value with
 // a 32-bit operand size; memory always gets a word.
-void op_mov_ew_sw(void)
+void op_mov_ew_sw(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     unsigned s = (m >> 3) & 7;
     if (s > S_GS) {
         fault_at_start(EXC_INVALID_OPCODE);
@@ -219,36 +247,39 @@ void op_mov_ew_sw(void)
         else
             greg<uint16_t>(m) = cpu.seg[s];
     } else {
-        mem_wr<uint16_t>(ea_mem(m), cpu.seg[s]);
+        mem_wr<uint16_t>(ea_mem(m, ip), cpu.seg[s]);
     }
+    IP = ip;
 }
 
 // A load of SS holds off interrupts until the next instruction has run, so
 // that a new stack segment and its SP load are never split: that
 // instruction runs within the same step.
-void op_mov_sw_ew(void)
+void op_mov_sw_ew(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     unsigned s = (m >> 3) & 7;
     if (s > S_GS) {
         fault_at_start(EXC_INVALID_OPCODE);
         return;
     }
-    cpu.seg[s] = rm_read<uint16_t>(m);
+    cpu.seg[s] = rm_read<uint16_t>(m, ip);
+    IP = ip;
     if (s == S_SS)
         interp_exec();
 }
 
 // LEA yields the offset; with 32-bit addressing and operand size it is the
 // whole 32-bit sum. A register operand is invalid.
-void op_lea_gv_m(void)
+void op_lea_gv_m(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (m >= MODRM_REG_FORM) {
         fault_at_start(EXC_INVALID_OPCODE);
         return;
     }
-    Mem a = ea_mem(m);
+    Mem a = ea_mem(m, ip);
+    IP = ip;
     if (P.o32)
         greg<uint32_t>(m >> 3) = P.a32 ? ea32_sum : a.off;
     else
@@ -256,32 +287,35 @@ void op_lea_gv_m(void)
 }
 
 // POP r/m: the stack moves before the operand address is formed.
-template <typename T> void pop_e(void)
+template <typename T> void pop_e(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     T v = pop<T>();
-    rm_write<T>(m, v);
+    rm_write<T>(m, ip, v);
+    IP = ip;
 }
-void op_pop_ev(void) { BY_OPSIZE(pop_e); }
+void op_pop_ev(uint16_t ip) { BY_OPSIZE(pop_e); }
 
 // MOV AL/AX with a memory offset in the instruction (moffs).
-uint16_t moffs(void)
+HOT uint16_t moffs(uint16_t &ip)
 {
-    return P.a32 ? (uint16_t)fetch32() : fetch16();
+    uint16_t o = P.a32 ? (uint16_t)fetch32(ip) : fetch16(ip);
+    IP = ip;
+    return o;
 }
-void op_mov_al_ob(void) { AL = rd8(seg_value(S_DS), moffs()); }
-void op_mov_ob_al(void) { wr8(seg_value(S_DS), moffs(), AL); }
-void op_mov_ax_ov(void)
+void op_mov_al_ob(uint16_t ip) { AL = rd8(seg_value(S_DS), moffs(ip)); }
+void op_mov_ob_al(uint16_t ip) { wr8(seg_value(S_DS), moffs(ip), AL); }
+void op_mov_ax_ov(uint16_t ip)
 {
-    uint16_t o = moffs();
+    uint16_t o = moffs(ip);
     if (P.o32)
         EAX = rd32(seg_value(S_DS), o);
     else
         AX = rd16(seg_value(S_DS), o);
 }
-void op_mov_ov_ax(void)
+void op_mov_ov_ax(uint16_t ip)
 {
-    uint16_t o = moffs();
+    uint16_t o = moffs(ip);
     if (P.o32)
         wr32(seg_value(S_DS), o, EAX);
     else
@@ -290,16 +324,18 @@ void op_mov_ov_ax(void)
 
 // ---- INC, DEC, PUSH, POP, XCHG with a register -----------------------------
 
-template <int R> void op_inc_rv(void)
+template <int R> void op_inc_rv(uint16_t ip)
 {
+    IP = ip;
     if (P.o32)
         cpu.r[R].e = inc32(cpu.r[R].e);
     else
         cpu.r[R].w = inc16(cpu.r[R].w);
 }
 
-template <int R> void op_dec_rv(void)
+template <int R> void op_dec_rv(uint16_t ip)
 {
+    IP = ip;
     if (P.o32)
         cpu.r[R].e = dec32(cpu.r[R].e);
     else
@@ -307,24 +343,27 @@ template <int R> void op_dec_rv(void)
 }
 
 // PUSH SP pushes the value SP had before the instruction.
-template <int R> void op_push_rv(void)
+template <int R> void op_push_rv(uint16_t ip)
 {
+    IP = ip;
     if (P.o32)
         push32(cpu.r[R].e);
     else
         push16(cpu.r[R].w);
 }
 
-template <int R> void op_pop_rv(void)
+template <int R> void op_pop_rv(uint16_t ip)
 {
+    IP = ip;
     if (P.o32)
         cpu.r[R].e = pop32();
     else
         cpu.r[R].w = pop16();
 }
 
-template <int R> void op_xchg_ax_rv(void)
+template <int R> void op_xchg_ax_rv(uint16_t ip)
 {
+    IP = ip;
     if (P.o32) {
         uint32_t t = EAX;
         EAX = cpu.r[R].e;
@@ -336,35 +375,40 @@ template <int R> void op_xchg_ax_rv(void)
     }
 }
 
-void op_nop(void) {}
+void op_nop(uint16_t ip) { IP = ip; }
 
-template <typename T> void pusha(void)
+template <typename T> void pusha(uint16_t ip)
 {
+    IP = ip;
     T sp = greg<T>(R_SP);
     for (int r = R_AX; r <= R_DI; r++)
         push<T>(r == R_SP ? sp : greg<T>(r));
 }
-void op_pusha(void) { BY_OPSIZE(pusha); }
+void op_pusha(uint16_t ip) { BY_OPSIZE(pusha); }
 
-template <typename T> void popa(void)
+template <typename T> void popa(uint16_t ip)
 {
+    IP = ip;
     for (int r = R_DI; r >= R_AX; r--) {
         T v = pop<T>();
         if (r != R_SP)
             greg<T>(r) = v;
     }
 }
-void op_popa(void) { BY_OPSIZE(popa); }
+void op_popa(uint16_t ip) { BY_OPSIZE(popa); }
 
-template <typename T> void push_i(void)
+template <typename T> void push_i(uint16_t ip)
 {
-    push<T>(fetch<T>());
+    T imm = fetch<T>(ip);
+    IP = ip;
+    push<T>(imm);
 }
-void op_push_iv(void) { BY_OPSIZE(push_i); }
+void op_push_iv(uint16_t ip) { BY_OPSIZE(push_i); }
 
-void op_push_ib(void)
+void op_push_ib(uint16_t ip)
 {
-    int8_t v = (int8_t)fetch8();
+    int8_t v = (int8_t)fetch8(ip);
+    IP = ip;
     if (P.o32)
         push32((uint32_t)(int32_t)v);
     else
@@ -373,289 +417,330 @@ void op_push_ib(void)
 
 // ---- Multiply, divide, BOUND -----------------------------------------------
 
-template <typename T, typename IT> void imul_g_e_i(void)
+template <typename T, typename IT> void imul_g_e_i(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    T v = rm_read<T>(m);
-    T imm = (T)(std::make_signed_t<IT>)fetch<IT>();
+    uint8_t m = fetch8(ip);
+    T v = rm_read<T>(m, ip);
+    T imm = (T)(std::make_signed_t<IT>)fetch<IT>(ip);
+    IP = ip;
     greg<T>(m >> 3) = imul3(v, imm);
 }
-void op_imul_gv_ev_iv(void)
+void op_imul_gv_ev_iv(uint16_t ip)
 {
     if (P.o32)
-        imul_g_e_i<uint32_t, uint32_t>();
+        imul_g_e_i<uint32_t, uint32_t>(ip);
     else
-        imul_g_e_i<uint16_t, uint16_t>();
+        imul_g_e_i<uint16_t, uint16_t>(ip);
 }
-void op_imul_gv_ev_ib(void)
+void op_imul_gv_ev_ib(uint16_t ip)
 {
     if (P.o32)
-        imul_g_e_i<uint32_t, uint8_t>();
+        imul_g_e_i<uint32_t, uint8_t>(ip);
     else
-        imul_g_e_i<uint16_t, uint8_t>();
+        imul_g_e_i<uint16_t, uint8_t>(ip);
 }
 
 // BOUND: a signed index outside [lower, upper] raises interrupt 5 with the
 // frame at the BOUND itself.
-template <typename T> void bound(void)
+template <typename T> void bound(uint16_t ip)
 {
     using S = std::make_signed_t<T>;
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (m >= MODRM_REG_FORM) {
         fault_at_start(EXC_INVALID_OPCODE);
         return;
     }
-    Mem a = ea_mem(m);
+    Mem a = ea_mem(m, ip);
+    IP = ip;
     S lo = (S)mem_rd<T>(a);
     S hi = (S)mem_rd<T>(Mem{a.seg, (uint16_t)(a.off + sizeof(T))});
     S v = (S)greg<T>(m >> 3);
     if (v < lo || v > hi)
         fault_at_start(EXC_BOUND);
 }
-void op_bound_gv_ma(void) { BY_OPSIZE(bound); }
+void op_bound_gv_ma(uint16_t ip) { BY_OPSIZE(bound); }
 
 // ---- Group 2: shifts and rotates -------------------------------------------
 
 enum { COUNT_ONE, COUNT_CL, COUNT_IMM };
 
-template <int C> unsigned shift_count(void)
+template <int C> HOT unsigned shift_count(uint16_t &ip)
 {
     if constexpr (C == COUNT_ONE)
         return 1;
     else if constexpr (C == COUNT_CL)
         return CL;
     else
-        return fetch8();
+        return fetch8(ip);
 }
 
-template <typename T, int C> void shift_e(void)
+template <typename T, int C> void shift_e(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     int op = (m >> 3) & 7;
     if (m >= MODRM_REG_FORM) {
+        unsigned n = shift_count<C>(ip);
+        IP = ip;
         T &r = greg<T>(m);
-        r = Prim<T>::shift(op, r, shift_count<C>());
+        r = Prim<T>::shift(op, r, n);
     } else {
-        Mem a = ea_mem(m);
-        unsigned n = shift_count<C>();
+        Mem a = ea_mem(m, ip);
+        unsigned n = shift_count<C>(ip);
+        IP = ip;
         T v = mem_rd<T>(a);
         if (n & 31)
             mem_wr<T>(a, Prim<T>::shift(op, v, n));
     }
 }
 
-template <int C> void op_grp2_eb(void) { shift_e<uint8_t, C>(); }
-template <int C> void op_grp2_ev(void)
+template <int C> void op_grp2_eb(uint16_t ip) { shift_e<uint8_t, C>(ip); }
+template <int C> void op_grp2_ev(uint16_t ip)
 {
     if (P.o32)
-        shift_e<uint32_t, C>();
+        shift_e<uint32_t, C>(ip);
     else
-        shift_e<uint16_t, C>();
+        shift_e<uint16_t, C>(ip);
 }
 
 // ---- Group 3: TEST NOT NEG MUL IMUL DIV IDIV -------------------------------
 
-// Divisions set IP back to the instruction so that a divide error's frame
-// points at it; a successful one continues after it.
-template <typename T> void divide(int (*fn)(T), T v)
+// Divisions leave IP at the instruction while they run, so that a divide
+// error's frame points at it; a successful one continues after it.
+template <typename T> void divide(int (*fn)(T), uint8_t m, uint16_t ip)
 {
-    uint16_t next = IP;
+    T v = rm_read<T>(m, ip);
     IP = P.start_ip;
     if (fn(v))
-        IP = next;
+        IP = ip;
 }
 
-template <typename T> void grp3_test(uint8_t m)
+template <typename T> void grp3_test(uint8_t m, uint16_t ip)
 {
-    if (m >= MODRM_REG_FORM) {
-        Prim<T>::and_(greg<T>(m), fetch<T>());
-    } else {
-        T v = mem_rd<T>(ea_mem(m));
-        Prim<T>::and_(v, fetch<T>());
-    }
+    T v = rm_read<T>(m, ip);
+    T imm = fetch<T>(ip);
+    IP = ip;
+    Prim<T>::and_(v, imm);
 }
-template <typename T> void grp3_not(uint8_t m) { rm_modify<T>(m, [](T v) { return (T)~v; }); }
-template <typename T> void grp3_neg(uint8_t m) { rm_modify<T>(m, [](T v) { return Prim<T>::neg(v); }); }
-template <typename T> void grp3_mul(uint8_t m) { Prim<T>::mul(rm_read<T>(m)); }
-template <typename T> void grp3_imul(uint8_t m) { Prim<T>::imul(rm_read<T>(m)); }
-template <typename T> void grp3_div(uint8_t m) { divide<T>(Prim<T>::div, rm_read<T>(m)); }
-template <typename T> void grp3_idiv(uint8_t m) { divide<T>(Prim<T>::idiv, rm_read<T>(m)); }
+template <typename T> void grp3_not(uint8_t m, uint16_t ip)
+{
+    rm_modify<T>(m, ip, [](T v) { return (T)~v; });
+    IP = ip;
+}
+template <typename T> void grp3_neg(uint8_t m, uint16_t ip)
+{
+    rm_modify<T>(m, ip, [](T v) { return Prim<T>::neg(v); });
+    IP = ip;
+}
+template <typename T> void grp3_mul(uint8_t m, uint16_t ip)
+{
+    T v = rm_read<T>(m, ip);
+    IP = ip;
+    Prim<T>::mul(v);
+}
+template <typename T> void grp3_imul(uint8_t m, uint16_t ip)
+{
+    T v = rm_read<T>(m, ip);
+    IP = ip;
+    Prim<T>::imul(v);
+}
+template <typename T> void grp3_div(uint8_t m, uint16_t ip) { divide<T>(Prim<T>::div, m, ip); }
+template <typename T> void grp3_idiv(uint8_t m, uint16_t ip) { divide<T>(Prim<T>::idiv, m, ip); }
 
 template <typename T> constexpr GroupFn grp3_ops[8] = {
     grp3_test<T>, grp3_test<T>, grp3_not<T>, grp3_neg<T>,
     grp3_mul<T>, grp3_imul<T>, grp3_div<T>, grp3_idiv<T>,
 };
 
-void op_grp3_eb(void)
+void op_grp3_eb(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    grp3_ops<uint8_t>[(m >> 3) & 7](m);
+    uint8_t m = fetch8(ip);
+    grp3_ops<uint8_t>[(m >> 3) & 7](m, ip);
 }
 
-void op_grp3_ev(void)
+void op_grp3_ev(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (P.o32)
-        grp3_ops<uint32_t>[(m >> 3) & 7](m);
+        grp3_ops<uint32_t>[(m >> 3) & 7](m, ip);
     else
-        grp3_ops<uint16_t>[(m >> 3) & 7](m);
+        grp3_ops<uint16_t>[(m >> 3) & 7](m, ip);
 }
 
 // ---- Groups 4 and 5: INC DEC and the indirect transfers, the HLE escape ----
 
-void op_grp4_eb(void)
+void op_grp4_eb(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     switch ((m >> 3) & 7) {
     case 0:
-        rm_modify<uint8_t>(m, [](uint8_t v) { return inc8(v); });
+        rm_modify<uint8_t>(m, ip, [](uint8_t v) { return inc8(v); });
+        IP = ip;
         break;
     case 1:
-        rm_modify<uint8_t>(m, [](uint8_t v) { return dec8(v); });
+        rm_modify<uint8_t>(m, ip, [](uint8_t v) { return dec8(v); });
+        IP = ip;
         break;
-    default:
+    default: {
         if (m != HLE_ESCAPE_MODRM)
             unimpl(0xFE, m);
-        hle_callback(fetch16());
+        uint16_t id = fetch16(ip);
+        IP = ip;
+        hle_callback(id);
         break;
+    }
     }
 }
 
-template <typename T> void grp5_inc(uint8_t m) { rm_modify<T>(m, [](T v) { return Prim<T>::inc(v); }); }
-template <typename T> void grp5_dec(uint8_t m) { rm_modify<T>(m, [](T v) { return Prim<T>::dec(v); }); }
+template <typename T> void grp5_inc(uint8_t m, uint16_t ip)
+{
+    rm_modify<T>(m, ip, [](T v) { return Prim<T>::inc(v); });
+    IP = ip;
+}
+template <typename T> void grp5_dec(uint8_t m, uint16_t ip)
+{
+    rm_modify<T>(m, ip, [](T v) { return Prim<T>::dec(v); });
+    IP = ip;
+}
 
 // Near transfers keep the low 16 bits of a 32-bit target; a 32-bit call
 // pushes a 4-byte return slot.
-template <typename T> void grp5_call(uint8_t m)
+template <typename T> void grp5_call(uint8_t m, uint16_t ip)
 {
-    T target = rm_read<T>(m);
-    push<T>(IP);
+    T target = rm_read<T>(m, ip);
+    IP = ip;
+    push<T>(ip);
     IP = (uint16_t)target;
 }
 
-template <typename T> void grp5_jmp(uint8_t m) { IP = (uint16_t)rm_read<T>(m); }
+template <typename T> void grp5_jmp(uint8_t m, uint16_t ip) { IP = (uint16_t)rm_read<T>(m, ip); }
 
 // Far pointers in memory: a 16-bit offset, or a 32-bit one of which the low
 // half is used, followed by the segment.
-template <typename T> bool far_pointer(uint8_t m, uint16_t *seg, uint16_t *off)
+template <typename T> bool far_pointer(uint8_t m, uint16_t &ip, uint16_t *seg, uint16_t *off)
 {
     if (m >= MODRM_REG_FORM) {
         fault_at_start(EXC_INVALID_OPCODE);
         return false;
     }
-    Mem a = ea_mem(m);
+    Mem a = ea_mem(m, ip);
+    IP = ip;
     *off = (uint16_t)mem_rd<T>(a);
     *seg = rd16(a.seg, (uint16_t)(a.off + sizeof(T)));
     return true;
 }
 
-template <typename T> void grp5_call_far(uint8_t m)
+template <typename T> void grp5_call_far(uint8_t m, uint16_t ip)
 {
     uint16_t seg, off;
-    if (!far_pointer<T>(m, &seg, &off))
+    if (!far_pointer<T>(m, ip, &seg, &off))
         return;
     push16(CS);
-    push16(IP);
+    push16(ip);
     CS = seg;
     IP = off;
 }
 
-template <typename T> void grp5_jmp_far(uint8_t m)
+template <typename T> void grp5_jmp_far(uint8_t m, uint16_t ip)
 {
     uint16_t seg, off;
-    if (!far_pointer<T>(m, &seg, &off))
+    if (!far_pointer<T>(m, ip, &seg, &off))
         return;
     CS = seg;
     IP = off;
 }
 
-template <typename T> void grp5_push(uint8_t m) { push<T>(rm_read<T>(m)); }
+template <typename T> void grp5_push(uint8_t m, uint16_t ip)
+{
+    T v = rm_read<T>(m, ip);
+    IP = ip;
+    push<T>(v);
+}
 
-void grp5_bad(uint8_t m) { unimpl(0xFF, m); }
+void grp5_bad(uint8_t m, uint16_t) { unimpl(0xFF, m); }
 
 template <typename T> constexpr GroupFn grp5_ops[8] = {
     grp5_inc<T>, grp5_dec<T>, grp5_call<T>, grp5_call_far<T>,
     grp5_jmp<T>, grp5_jmp_far<T>, grp5_push<T>, grp5_bad,
 };
 
-void op_grp5_ev(void)
+void op_grp5_ev(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (P.o32)
-        grp5_ops<uint32_t>[(m >> 3) & 7](m);
+        grp5_ops<uint32_t>[(m >> 3) & 7](m, ip);
     else
-        grp5_ops<uint16_t>[(m >> 3) & 7](m);
+        grp5_ops<uint16_t>[(m >> 3) & 7](m, ip);
 }
 
 // ---- Control transfer ------------------------------------------------------
 
-void op_jmp_rel8(void)
+void op_jmp_rel8(uint16_t ip)
 {
-    int8_t d = (int8_t)fetch8();
-    IP = (uint16_t)(IP + d);
+    int8_t d = (int8_t)fetch8(ip);
+    IP = (uint16_t)(ip + d);
 }
 
-void op_jmp_relv(void)
+void op_jmp_relv(uint16_t ip)
 {
-    uint32_t d = P.o32 ? fetch32() : fetch16();
-    IP = (uint16_t)(IP + d);
+    uint32_t d = P.o32 ? fetch32(ip) : fetch16(ip);
+    IP = (uint16_t)(ip + d);
 }
 
-void op_call_relv(void)
+void op_call_relv(uint16_t ip)
 {
-    if (P.o32) {
-        uint32_t d = fetch32();
-        push32(IP);
-        IP = (uint16_t)(IP + d);
-    } else {
-        uint16_t d = fetch16();
-        push16(IP);
-        IP = (uint16_t)(IP + d);
-    }
+    uint32_t d = P.o32 ? fetch32(ip) : fetch16(ip);
+    IP = ip;
+    if (P.o32)
+        push32(ip);
+    else
+        push16(ip);
+    IP = (uint16_t)(ip + d);
 }
 
-void op_ret(void) { IP = P.o32 ? (uint16_t)pop32() : pop16(); }
+void op_ret(uint16_t) { IP = P.o32 ? (uint16_t)pop32() : pop16(); }
 
-void op_ret_iw(void)
+void op_ret_iw(uint16_t ip)
 {
-    uint16_t n = fetch16();
-    op_ret();
+    uint16_t n = fetch16(ip);
+    IP = P.o32 ? (uint16_t)pop32() : pop16();
     SP = (uint16_t)(SP + n);
 }
 
 // Far transfers always use 16-bit stack slots and 16:16 pointers.
-void op_jmp_far_ap(void)
+void op_jmp_far_ap(uint16_t ip)
 {
-    uint16_t off = fetch16();
-    uint16_t seg = fetch16();
+    uint16_t off = fetch16(ip);
+    uint16_t seg = fetch16(ip);
     CS = seg;
     IP = off;
 }
 
-void op_call_far_ap(void)
+void op_call_far_ap(uint16_t ip)
 {
-    uint16_t off = fetch16();
-    uint16_t seg = fetch16();
+    uint16_t off = fetch16(ip);
+    uint16_t seg = fetch16(ip);
+    IP = ip;
     push16(CS);
-    push16(IP);
+    push16(ip);
     CS = seg;
     IP = off;
 }
 
-void op_retf(void)
+void op_retf(uint16_t)
 {
     IP = pop16();
     CS = pop16();
 }
 
-void op_retf_iw(void)
+void op_retf_iw(uint16_t ip)
 {
-    uint16_t n = fetch16();
-    op_retf();
+    uint16_t n = fetch16(ip);
+    IP = pop16();
+    CS = pop16();
     SP = (uint16_t)(SP + n);
 }
 
-void op_iret(void)
+void op_iret(uint16_t)
 {
     IP = pop16();
     CS = pop16();
@@ -664,10 +749,10 @@ void op_iret(void)
 }
 
 // LOOP, LOOPE, LOOPNE and JCXZ count with ECX under a 67h prefix.
-template <int KIND> void op_loop(void)
+template <int KIND> void op_loop(uint16_t ip)
 {
     enum { LOOPNE, LOOPE, LOOP, JCXZ };
-    int8_t d = (int8_t)fetch8();
+    int8_t d = (int8_t)fetch8(ip);
     bool go;
     if (KIND == JCXZ) {
         go = P.a32 ? ECX == 0 : CX == 0;
@@ -679,15 +764,15 @@ template <int KIND> void op_loop(void)
         else if (KIND == LOOPE)
             go = go && ZF_();
     }
-    if (go)
-        IP = (uint16_t)(IP + d);
+    IP = go ? (uint16_t)(ip + d) : ip;
 }
 
 // ENTER: the frame pointer chain of nesting levels 1-31, with 16-bit slots.
-void op_enter(void)
+void op_enter(uint16_t ip)
 {
-    uint16_t size = fetch16();
-    unsigned level = fetch8() & ENTER_LEVEL_MASK;
+    uint16_t size = fetch16(ip);
+    unsigned level = fetch8(ip) & ENTER_LEVEL_MASK;
+    IP = ip;
     push16(BP);
     uint16_t frame = SP;
     if (level > 0) {
@@ -701,19 +786,25 @@ void op_enter(void)
     SP = (uint16_t)(SP - size);
 }
 
-void op_leave(void)
+void op_leave(uint16_t ip)
 {
+    IP = ip;
     SP = BP;
     BP = pop16();
 }
 
 // ---- Interrupts -----------------------------------------------------------
 
-void op_int3(void) { cpu_int_enter(INT_BREAKPOINT); }
-
-void op_int_ib(void)
+void op_int3(uint16_t ip)
 {
-    uint8_t n = fetch8();
+    IP = ip;
+    cpu_int_enter(INT_BREAKPOINT);
+}
+
+void op_int_ib(uint16_t ip)
+{
+    uint8_t n = fetch8(ip);
+    IP = ip;
     if (n >= FPU_EMU_INT_FIRST && n <= FPU_EMU_INT_LAST && fpu_emu_int(n))
         return;
     if (debug_level > 1)
@@ -722,16 +813,18 @@ void op_int_ib(void)
     cpu_int_enter(n);
 }
 
-void op_into(void)
+void op_into(uint16_t ip)
 {
+    IP = ip;
     if (OF_())
         cpu_int_enter(INT_OVERFLOW);
 }
 
 // ---- Flags, conversions, BCD ----------------------------------------------
 
-void op_pushf(void)
+void op_pushf(uint16_t ip)
 {
+    IP = ip;
     if (P.o32)
         push32(flags_get());
     else
@@ -739,150 +832,265 @@ void op_pushf(void)
 }
 
 // A 16-bit POPF keeps the upper half of EFLAGS.
-void op_popf(void)
+void op_popf(uint16_t ip)
 {
+    IP = ip;
     if (P.o32)
         flags_set(pop32());
     else
         flags_set((cpu.flags & 0xFFFF0000u) | pop16());
 }
 
-void op_sahf(void) { flags_set((flags_get() & 0xFFFFFF00u) | AH); }
-void op_lahf(void) { AH = (uint8_t)flags_get(); }
-
-void op_cbw(void)
+void op_sahf(uint16_t ip)
 {
+    IP = ip;
+    flags_set((flags_get() & 0xFFFFFF00u) | AH);
+}
+
+void op_lahf(uint16_t ip)
+{
+    IP = ip;
+    AH = (uint8_t)flags_get();
+}
+
+void op_cbw(uint16_t ip)
+{
+    IP = ip;
     if (P.o32)
         EAX = (uint32_t)(int32_t)(int16_t)AX;
     else
         AX = (uint16_t)(int8_t)AL;
 }
 
-void op_cwd(void)
+void op_cwd(uint16_t ip)
 {
+    IP = ip;
     if (P.o32)
         EDX = (int32_t)EAX < 0 ? 0xFFFFFFFFu : 0;
     else
         DX = (int16_t)AX < 0 ? 0xFFFF : 0;
 }
 
-void op_cmc(void)
+void op_cmc(uint16_t ip)
 {
+    IP = ip;
     lf_resolve();
     cpu.flags ^= F_CF;
 }
-void op_clc(void) { SET_CF(0); }
-void op_stc(void) { SET_CF(1); }
-void op_cli(void) { cpu.flags &= ~F_IF; }
-void op_sti(void) { cpu.flags |= F_IF; }
-void op_cld(void) { cpu.flags &= ~F_DF; }
-void op_std(void) { cpu.flags |= F_DF; }
-void op_salc(void) { AL = CF_() ? 0xFF : 0x00; }
 
-void op_daa(void) { daa(); }
-void op_das(void) { das(); }
-void op_aaa(void) { aaa(); }
-void op_aas(void) { aas(); }
-
-void op_aam_ib(void)
+void op_clc(uint16_t ip)
 {
-    uint8_t base = fetch8();
-    uint16_t next = IP;
-    IP = P.start_ip;
-    if (aam(base))
-        IP = next;
+    IP = ip;
+    SET_CF(0);
 }
 
-void op_aad_ib(void) { aad(fetch8()); }
-
-void op_xlat(void)
+void op_stc(uint16_t ip)
 {
+    IP = ip;
+    SET_CF(1);
+}
+
+void op_cli(uint16_t ip)
+{
+    IP = ip;
+    cpu.flags &= ~F_IF;
+}
+
+void op_sti(uint16_t ip)
+{
+    IP = ip;
+    cpu.flags |= F_IF;
+}
+
+void op_cld(uint16_t ip)
+{
+    IP = ip;
+    cpu.flags &= ~F_DF;
+}
+
+void op_std(uint16_t ip)
+{
+    IP = ip;
+    cpu.flags |= F_DF;
+}
+
+void op_salc(uint16_t ip)
+{
+    IP = ip;
+    AL = CF_() ? 0xFF : 0x00;
+}
+
+void op_daa(uint16_t ip)
+{
+    IP = ip;
+    daa();
+}
+
+void op_das(uint16_t ip)
+{
+    IP = ip;
+    das();
+}
+
+void op_aaa(uint16_t ip)
+{
+    IP = ip;
+    aaa();
+}
+
+void op_aas(uint16_t ip)
+{
+    IP = ip;
+    aas();
+}
+
+// AAM 0 is a divide error with the frame at the AAM.
+void op_aam_ib(uint16_t ip)
+{
+    uint8_t base = fetch8(ip);
+    IP = P.start_ip;
+    if (aam(base))
+        IP = ip;
+}
+
+void op_aad_ib(uint16_t ip)
+{
+    uint8_t base = fetch8(ip);
+    IP = ip;
+    aad(base);
+}
+
+void op_xlat(uint16_t ip)
+{
+    IP = ip;
     uint32_t base = P.a32 ? EBX : BX;
     AL = rd8(seg_value(S_DS), (uint16_t)(base + AL));
 }
 
 // ---- Prefixes: record and dispatch the next byte ----------------------------
 
-template <int S> void op_prefix_seg(void)
+template <int S> void op_prefix_seg(uint16_t ip)
 {
     P.seg = S;
-    op_table[fetch8()]();
+    uint8_t op = fetch8(ip);
+    op_table[op](ip);
 }
 
-void op_prefix_o32(void)
+void op_prefix_o32(uint16_t ip)
 {
     P.o32 = 1;
-    op_table[fetch8()]();
+    uint8_t op = fetch8(ip);
+    op_table[op](ip);
 }
 
-void op_prefix_a32(void)
+void op_prefix_a32(uint16_t ip)
 {
     P.a32 = 1;
-    op_table[fetch8()]();
+    uint8_t op = fetch8(ip);
+    op_table[op](ip);
 }
 
-template <int R> void op_prefix_rep(void)
+template <int R> void op_prefix_rep(uint16_t ip)
 {
     P.rep = R;
-    op_table[fetch8()]();
+    uint8_t op = fetch8(ip);
+    op_table[op](ip);
 }
 
-void op_prefix_lock(void) { op_table[fetch8()](); }
+void op_prefix_lock(uint16_t ip)
+{
+    uint8_t op = fetch8(ip);
+    op_table[op](ip);
+}
 
-void op_escape_0f(void) { op_table_0f[fetch8()](); }
+void op_escape_0f(uint16_t ip)
+{
+    uint8_t op = fetch8(ip);
+    op_table_0f[op](ip);
+}
 
 // ---- x87, ports, HLT, strings -----------------------------------------------
 
-template <uint8_t OP> void op_esc(void)
+template <uint8_t OP> void op_esc(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     Mem a = {0, 0};
     if (m < MODRM_REG_FORM)
-        a = ea_mem(m);
+        a = ea_mem(m, ip);
+    IP = ip;
     fpu_exec(OP, m, a.seg, a.off);
 }
 
-void op_in_al_ib(void) { AL = port_in8(fetch8()); }
-void op_in_ax_ib(void)
+HOT uint8_t port_imm(uint16_t &ip)
 {
-    uint8_t p = fetch8();
+    uint8_t p = fetch8(ip);
+    IP = ip;
+    return p;
+}
+
+void op_in_al_ib(uint16_t ip) { AL = port_in8(port_imm(ip)); }
+void op_in_ax_ib(uint16_t ip)
+{
+    uint8_t p = port_imm(ip);
     if (P.o32)
         EAX = port_in32(p);
     else
         AX = port_in16(p);
 }
-void op_out_ib_al(void) { port_out8(fetch8(), AL); }
-void op_out_ib_ax(void)
+void op_out_ib_al(uint16_t ip) { port_out8(port_imm(ip), AL); }
+void op_out_ib_ax(uint16_t ip)
 {
-    uint8_t p = fetch8();
+    uint8_t p = port_imm(ip);
     if (P.o32)
         port_out32(p, EAX);
     else
         port_out16(p, AX);
 }
-void op_in_al_dx(void) { AL = port_in8(DX); }
-void op_in_ax_dx(void)
+void op_in_al_dx(uint16_t ip)
 {
+    IP = ip;
+    AL = port_in8(DX);
+}
+void op_in_ax_dx(uint16_t ip)
+{
+    IP = ip;
     if (P.o32)
         EAX = port_in32(DX);
     else
         AX = port_in16(DX);
 }
-void op_out_dx_al(void) { port_out8(DX, AL); }
-void op_out_dx_ax(void)
+void op_out_dx_al(uint16_t ip)
 {
+    IP = ip;
+    port_out8(DX, AL);
+}
+void op_out_dx_ax(uint16_t ip)
+{
+    IP = ip;
     if (P.o32)
         port_out32(DX, EAX);
     else
         port_out16(DX, AX);
 }
 
-void op_hlt(void) { hle_halt(); }
+void op_hlt(uint16_t ip)
+{
+    IP = ip;
+    hle_halt();
+}
 
-template <uint8_t OP> void op_string(void) { string_op(OP); }
+template <uint8_t OP> void op_string(uint16_t ip)
+{
+    IP = ip;
+    string_op(OP);
+}
 
 // 63h (ARPL) and F1h (INT1) do not exist in real mode here.
-void op_bad(void) { unimpl(rd8(CS, (uint16_t)(IP - 1)), 0x00); }
+void op_bad(uint16_t ip)
+{
+    IP = ip;
+    unimpl(rd8(CS, (uint16_t)(ip - 1)), 0x00);
+}
 
 } // namespace
 
@@ -1162,8 +1370,7 @@ void interp_exec(void)
     interp_insn_lin = lin;
     if (UNLIKELY(interp_profile != nullptr))
         interp_profile[lin >> 4]++;
-    IP = (uint16_t)(ip + 1);
-    op_table[rd8l(lin)]();
+    op_table[rd8l(lin)]((uint16_t)(ip + 1));
 }
 
 void cpu_step(void)

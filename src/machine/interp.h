@@ -12,7 +12,12 @@
 
 #include "machine/cpu.h"
 
-using OpFn = void (*)(void);
+// A handler receives the offset of the byte after its opcode and fetches
+// the rest of the instruction through that local copy of IP; it stores IP
+// once, when the instruction has been fetched (or as soon as it calls out to
+// something that reads IP). Keeping IP out of memory between the fetches
+// keeps a store-to-load round trip per fetched field off the critical path.
+using OpFn = void (*)(uint16_t ip);
 extern const OpFn op_table[256];    // one-byte map
 extern const OpFn op_table_0f[256]; // second byte after 0Fh
 
@@ -52,35 +57,35 @@ static inline void fault_at_start(uint8_t n)
 
 // ---- Instruction fetch (CS:IP, IP wrapping at 64 KB) --------------------
 
-HOT uint8_t fetch8(void)
+HOT uint8_t fetch8(uint16_t &ip)
 {
-    uint8_t v = rd8l(LIN(CS, IP));
-    IP = (uint16_t)(IP + 1);
+    uint8_t v = rd8l(LIN(CS, ip));
+    ip = (uint16_t)(ip + 1);
     return v;
 }
 
-HOT uint16_t fetch16(void)
+HOT uint16_t fetch16(uint16_t &ip)
 {
-    uint16_t v = rd16(CS, IP);
-    IP = (uint16_t)(IP + 2);
+    uint16_t v = rd16(CS, ip);
+    ip = (uint16_t)(ip + 2);
     return v;
 }
 
-HOT uint32_t fetch32(void)
+HOT uint32_t fetch32(uint16_t &ip)
 {
-    uint32_t v = rd32(CS, IP);
-    IP = (uint16_t)(IP + 4);
+    uint32_t v = rd32(CS, ip);
+    ip = (uint16_t)(ip + 4);
     return v;
 }
 
-template <typename T> HOT T fetch(void)
+template <typename T> HOT T fetch(uint16_t &ip)
 {
     if constexpr (sizeof(T) == 1)
-        return fetch8();
+        return fetch8(ip);
     else if constexpr (sizeof(T) == 2)
-        return fetch16();
+        return fetch16(ip);
     else
-        return fetch32();
+        return fetch32(ip);
 }
 
 // ---- Registers by number -------------------------------------------------
@@ -116,34 +121,34 @@ HOT uint16_t seg_value(int def)
     return cpu.seg[s < 0 ? def : s];
 }
 
-Mem ea32_mem(uint8_t modrm); // SIB forms and 32-bit displacements
+Mem ea32_mem(uint8_t modrm, uint16_t *ip); // SIB forms and 32-bit displacements
 
 // 16-bit forms by rm: BX+SI, BX+DI, BP+SI, BP+DI, SI, DI, BP (a bare
 // displacement for mod 0), BX. The forms with BP default to SS.
-HOT Mem ea16_mem(uint8_t m)
+HOT Mem ea16_mem(uint8_t m, uint16_t &ip)
 {
     static constexpr uint8_t base[8] = {R_BX, R_BX, R_BP, R_BP, R_SI, R_DI, R_BP, R_BX};
     static constexpr uint8_t index[4] = {R_SI, R_DI, R_SI, R_DI};
     constexpr unsigned SS_FORMS = 0x4C; // rm 2, 3 and 6
     unsigned mod = m >> 6, rm = m & 7;
     if (mod == 0 && rm == 6)
-        return {seg_value(S_DS), fetch16()};
+        return {seg_value(S_DS), fetch16(ip)};
     uint16_t off = cpu.r[base[rm]].w;
     if (rm < 4)
         off = (uint16_t)(off + cpu.r[index[rm]].w);
     if (mod == 1)
-        off = (uint16_t)(off + (int8_t)fetch8());
+        off = (uint16_t)(off + (int8_t)fetch8(ip));
     else if (mod == 2)
-        off = (uint16_t)(off + fetch16());
+        off = (uint16_t)(off + fetch16(ip));
     return {seg_value((SS_FORMS >> rm) & 1 ? S_SS : S_DS), off};
 }
 
 // A memory operand (mod != 3), with the displacement (and SIB) fetched.
-HOT Mem ea_mem(uint8_t m)
+HOT Mem ea_mem(uint8_t m, uint16_t &ip)
 {
     if (UNLIKELY(P.a32))
-        return ea32_mem(m);
-    return ea16_mem(m);
+        return ea32_mem(m, &ip);
+    return ea16_mem(m, ip);
 }
 
 // ---- Typed memory and stack access ---------------------------------------
@@ -185,29 +190,29 @@ template <typename T> HOT T pop(void)
 }
 
 // The r/m operand of a ModRM byte: a register or memory.
-template <typename T> HOT T rm_read(uint8_t m)
+template <typename T> HOT T rm_read(uint8_t m, uint16_t &ip)
 {
     if (m >= MODRM_REG_FORM)
         return greg<T>(m);
-    return mem_rd<T>(ea_mem(m));
+    return mem_rd<T>(ea_mem(m, ip));
 }
 
-template <typename T> HOT void rm_write(uint8_t m, T v)
+template <typename T> HOT void rm_write(uint8_t m, uint16_t &ip, T v)
 {
     if (m >= MODRM_REG_FORM)
         greg<T>(m) = v;
     else
-        mem_wr<T>(ea_mem(m), v);
+        mem_wr<T>(ea_mem(m, ip), v);
 }
 
 // Read-modify-write of the r/m operand; f returns the new value.
-template <typename T, typename F> HOT void rm_modify(uint8_t m, F f)
+template <typename T, typename F> HOT void rm_modify(uint8_t m, uint16_t &ip, F f)
 {
     if (m >= MODRM_REG_FORM) {
         T &r = greg<T>(m);
         r = f(r);
     } else {
-        Mem a = ea_mem(m);
+        Mem a = ea_mem(m, ip);
         mem_wr<T>(a, f(mem_rd<T>(a)));
     }
 }
@@ -258,46 +263,48 @@ template <int OP, typename T> HOT T alu(T a, T b)
 HOT uint16_t imul3(uint16_t a, uint16_t b) { return imul16_3(a, b); }
 HOT uint32_t imul3(uint32_t a, uint32_t b) { return imul32_3(a, b); }
 
-// Runs fn<uint32_t> with a 66h prefix, fn<uint16_t> without.
+// Runs fn<uint32_t>(ip) with a 66h prefix, fn<uint16_t>(ip) without.
 #define BY_OPSIZE(fn)                  \
     do {                               \
         if (P.o32)                     \
-            fn<uint32_t>();            \
+            fn<uint32_t>(ip);          \
         else                           \
-            fn<uint16_t>();            \
+            fn<uint16_t>(ip);          \
     } while (0)
 
 // ---- Handlers shared by both maps -----------------------------------------
 
-template <int S> void op_push_sreg(void)
+template <int S> void op_push_sreg(uint16_t ip)
 {
+    IP = ip;
     if (P.o32)
         push32(cpu.seg[S]);
     else
         push16(cpu.seg[S]);
 }
 
-template <int S> void op_pop_sreg(void)
+template <int S> void op_pop_sreg(uint16_t ip)
 {
+    IP = ip;
     cpu.seg[S] = P.o32 ? (uint16_t)pop32() : pop16();
 }
 
-template <int CC> void op_jcc_rel8(void)
+template <int CC> void op_jcc_rel8(uint16_t ip)
 {
-    int8_t d = (int8_t)fetch8();
-    if (cond(CC))
-        IP = (uint16_t)(IP + d);
+    int8_t d = (int8_t)fetch8(ip);
+    IP = cond(CC) ? (uint16_t)(ip + d) : ip;
 }
 
 // LES, LDS and (two-byte map) LSS, LFS, LGS: offset, then segment.
-template <int S> void op_load_far_pointer(void)
+template <int S> void op_load_far_pointer(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (m >= MODRM_REG_FORM) {
         fault_at_start(EXC_INVALID_OPCODE);
         return;
     }
-    Mem a = ea_mem(m);
+    Mem a = ea_mem(m, ip);
+    IP = ip;
     if (P.o32) {
         greg<uint32_t>(m >> 3) = mem_rd<uint32_t>(a);
         cpu.seg[S] = rd16(a.seg, (uint16_t)(a.off + 4));

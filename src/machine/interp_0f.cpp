@@ -14,55 +14,67 @@ constexpr unsigned SMSW_REG_FIELD = 4;
 
 // 0F 00 (SLDT STR LLDT LTR VERR VERW) and 0F 01 except SMSW: the operand is
 // decoded so the instruction is complete, then interrupt 6 at its start.
-void op_grp6(void)
+void op_grp6(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (m < MODRM_REG_FORM)
-        ea_mem(m);
+        ea_mem(m, ip);
     fault_at_start(EXC_INVALID_OPCODE);
 }
 
-void op_grp7(void)
+void op_grp7(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     if (((m >> 3) & 7) != SMSW_REG_FIELD) {
         if (m < MODRM_REG_FORM)
-            ea_mem(m);
+            ea_mem(m, ip);
         fault_at_start(EXC_INVALID_OPCODE);
         return;
     }
-    rm_write<uint16_t>(m, SMSW_VALUE);
+    rm_write<uint16_t>(m, ip, SMSW_VALUE);
+    IP = ip;
 }
 
 // MOV r32, CRn and MOV CRn, r32 always name a register, whatever mod says.
-void op_mov_rd_cr(void) { greg<uint32_t>(fetch8()) = CR_READ_VALUE; }
-void op_mov_cr_rd(void) { fetch8(); }
-
-void op_rdtsc(void)
+void op_mov_rd_cr(uint16_t ip)
 {
+    greg<uint32_t>(fetch8(ip)) = CR_READ_VALUE;
+    IP = ip;
+}
+
+void op_mov_cr_rd(uint16_t ip)
+{
+    fetch8(ip);
+    IP = ip;
+}
+
+void op_rdtsc(uint16_t ip)
+{
+    IP = ip;
     EAX = (uint32_t)cpu.icount;
     EDX = (uint32_t)(cpu.icount >> 32);
 }
 
-void op_cpuid(void)
+void op_cpuid(uint16_t ip)
 {
+    IP = ip;
     EAX = 0;
     EBX = 0;
     ECX = 0;
     EDX = 0;
 }
 
-template <int CC> void op_jcc_relv(void)
+template <int CC> void op_jcc_relv(uint16_t ip)
 {
-    uint32_t d = P.o32 ? fetch32() : fetch16();
-    if (cond(CC))
-        IP = (uint16_t)(IP + d);
+    uint32_t d = P.o32 ? fetch32(ip) : fetch16(ip);
+    IP = cond(CC) ? (uint16_t)(ip + d) : ip;
 }
 
-template <int CC> void op_setcc_eb(void)
+template <int CC> void op_setcc_eb(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    rm_write<uint8_t>(m, (uint8_t)cond(CC));
+    uint8_t m = fetch8(ip);
+    rm_write<uint8_t>(m, ip, (uint8_t)cond(CC));
+    IP = ip;
 }
 
 // ---- Bit tests ---------------------------------------------------------------
@@ -85,18 +97,20 @@ template <int KIND, typename T> T bit_apply(T v, unsigned bit)
 
 // With a register bit offset, a memory operand is the start of a bit
 // string: the signed offset divided by the operand width selects the unit.
-template <int KIND, typename T> void bt_e_g(void)
+template <int KIND, typename T> void bt_e_g(uint16_t ip)
 {
     using S = std::make_signed_t<T>;
     constexpr unsigned W = width_bits<T>;
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     T off = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
+        IP = ip;
         T &r = greg<T>(m);
         r = bit_apply<KIND>(r, off & (W - 1));
         return;
     }
-    Mem a = ea_mem(m);
+    Mem a = ea_mem(m, ip);
+    IP = ip;
     int32_t unit = (int32_t)((S)off >> (W == 16 ? 4 : 5));
     a.off = (uint16_t)(a.off + unit * (int32_t)sizeof(T));
     T v = mem_rd<T>(a);
@@ -105,24 +119,27 @@ template <int KIND, typename T> void bt_e_g(void)
         mem_wr<T>(a, r);
 }
 
-template <int KIND> void op_bt_ev_gv(void)
+template <int KIND> void op_bt_ev_gv(uint16_t ip)
 {
     if (P.o32)
-        bt_e_g<KIND, uint32_t>();
+        bt_e_g<KIND, uint32_t>(ip);
     else
-        bt_e_g<KIND, uint16_t>();
+        bt_e_g<KIND, uint16_t>(ip);
 }
 
-template <int KIND, typename T> void bt_e_i(uint8_t m)
+template <int KIND, typename T> void bt_e_i(uint8_t m, uint16_t ip)
 {
     constexpr unsigned W = width_bits<T>;
     if (m >= MODRM_REG_FORM) {
+        unsigned bit = fetch8(ip) & (W - 1);
+        IP = ip;
         T &r = greg<T>(m);
-        r = bit_apply<KIND>(r, fetch8() & (W - 1));
+        r = bit_apply<KIND>(r, bit);
         return;
     }
-    Mem a = ea_mem(m);
-    unsigned bit = fetch8() & (W - 1);
+    Mem a = ea_mem(m, ip);
+    unsigned bit = fetch8(ip) & (W - 1);
+    IP = ip;
     T v = mem_rd<T>(a);
     T r = bit_apply<KIND>(v, bit);
     if constexpr (KIND != BIT_TEST)
@@ -130,23 +147,24 @@ template <int KIND, typename T> void bt_e_i(uint8_t m)
 }
 
 // 0F BA: reg field 5 BTS, 6 BTR, 7 BTC, any other BT.
-template <typename T> void grp8(void)
+template <typename T> void grp8(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     switch ((m >> 3) & 7) {
-    case 5: bt_e_i<BIT_SET, T>(m); break;
-    case 6: bt_e_i<BIT_RESET, T>(m); break;
-    case 7: bt_e_i<BIT_COMPLEMENT, T>(m); break;
-    default: bt_e_i<BIT_TEST, T>(m); break;
+    case 5: bt_e_i<BIT_SET, T>(m, ip); break;
+    case 6: bt_e_i<BIT_RESET, T>(m, ip); break;
+    case 7: bt_e_i<BIT_COMPLEMENT, T>(m, ip); break;
+    default: bt_e_i<BIT_TEST, T>(m, ip); break;
     }
 }
-void op_grp8_ev_ib(void) { BY_OPSIZE(grp8); }
+void op_grp8_ev_ib(uint16_t ip) { BY_OPSIZE(grp8); }
 
 // BSF and BSR: a zero source sets ZF and leaves the destination alone.
-template <bool REVERSE, typename T> void bit_scan(void)
+template <bool REVERSE, typename T> void bit_scan(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    T v = rm_read<T>(m);
+    uint8_t m = fetch8(ip);
+    T v = rm_read<T>(m, ip);
+    IP = ip;
     if (v == 0) {
         set_flag(F_ZF, 1);
         return;
@@ -155,19 +173,19 @@ template <bool REVERSE, typename T> void bit_scan(void)
     unsigned i = REVERSE ? 31 - __builtin_clz(v) : __builtin_ctz(v);
     greg<T>(m >> 3) = (T)i;
 }
-void op_bsf_gv_ev(void)
+void op_bsf_gv_ev(uint16_t ip)
 {
     if (P.o32)
-        bit_scan<false, uint32_t>();
+        bit_scan<false, uint32_t>(ip);
     else
-        bit_scan<false, uint16_t>();
+        bit_scan<false, uint16_t>(ip);
 }
-void op_bsr_gv_ev(void)
+void op_bsr_gv_ev(uint16_t ip)
 {
     if (P.o32)
-        bit_scan<true, uint32_t>();
+        bit_scan<true, uint32_t>(ip);
     else
-        bit_scan<true, uint16_t>();
+        bit_scan<true, uint16_t>(ip);
 }
 
 // ---- Double shifts, IMUL, moves with extension, XADD, BSWAP -----------------
@@ -181,82 +199,96 @@ static inline uint32_t dshift(bool right, uint32_t d, uint32_t s, unsigned n)
     return right ? shrd32(d, s, n) : shld32(d, s, n);
 }
 
-template <bool RIGHT, bool BY_CL, typename T> void shxd(void)
+template <bool RIGHT, bool BY_CL, typename T> void shxd(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     T s = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
+        unsigned n = BY_CL ? CL : fetch8(ip);
+        IP = ip;
         T &d = greg<T>(m);
-        unsigned n = BY_CL ? CL : fetch8();
         d = dshift(RIGHT, d, s, n);
         return;
     }
-    Mem a = ea_mem(m);
-    unsigned n = BY_CL ? CL : fetch8();
+    Mem a = ea_mem(m, ip);
+    unsigned n = BY_CL ? CL : fetch8(ip);
+    IP = ip;
     T v = mem_rd<T>(a);
     if (n & 31)
         mem_wr<T>(a, dshift(RIGHT, v, s, n));
 }
 
-template <bool RIGHT, bool BY_CL> void op_shxd_ev_gv(void)
+template <bool RIGHT, bool BY_CL> void op_shxd_ev_gv(uint16_t ip)
 {
     if (P.o32)
-        shxd<RIGHT, BY_CL, uint32_t>();
+        shxd<RIGHT, BY_CL, uint32_t>(ip);
     else
-        shxd<RIGHT, BY_CL, uint16_t>();
+        shxd<RIGHT, BY_CL, uint16_t>(ip);
 }
 
-template <typename T> void imul_g_e(void)
+template <typename T> void imul_g_e(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    T v = rm_read<T>(m);
+    uint8_t m = fetch8(ip);
+    T v = rm_read<T>(m, ip);
+    IP = ip;
     T &g = greg<T>(m >> 3);
     g = imul3(g, v);
 }
-void op_imul_gv_ev(void) { BY_OPSIZE(imul_g_e); }
+void op_imul_gv_ev(uint16_t ip) { BY_OPSIZE(imul_g_e); }
 
-template <typename S, bool SIGNED, typename T> void movx(void)
+template <typename S, bool SIGNED, typename T> void movx(uint16_t ip)
 {
-    uint8_t m = fetch8();
-    S v = rm_read<S>(m);
+    uint8_t m = fetch8(ip);
+    S v = rm_read<S>(m, ip);
+    IP = ip;
     if constexpr (SIGNED)
         greg<T>(m >> 3) = (T)(std::make_signed_t<T>)(std::make_signed_t<S>)v;
     else
         greg<T>(m >> 3) = (T)v;
 }
-template <typename S, bool SIGNED> void op_movx_gv(void)
+template <typename S, bool SIGNED> void op_movx_gv(uint16_t ip)
 {
     if (P.o32)
-        movx<S, SIGNED, uint32_t>();
+        movx<S, SIGNED, uint32_t>(ip);
     else
-        movx<S, SIGNED, uint16_t>();
+        movx<S, SIGNED, uint16_t>(ip);
 }
 
 // XADD: the destination gets the sum, the source register the old value.
-template <typename T> void xadd(void)
+template <typename T> void xadd(uint16_t ip)
 {
-    uint8_t m = fetch8();
+    uint8_t m = fetch8(ip);
     T &g = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
+        IP = ip;
         T &d = greg<T>(m);
         T old = d;
         T sum = Prim<T>::add(old, g);
         g = old;
         d = sum;
     } else {
-        Mem a = ea_mem(m);
+        Mem a = ea_mem(m, ip);
+        IP = ip;
         T old = mem_rd<T>(a);
         T sum = Prim<T>::add(old, g);
         mem_wr<T>(a, sum);
         g = old;
     }
 }
-void op_xadd_eb_gb(void) { xadd<uint8_t>(); }
-void op_xadd_ev_gv(void) { BY_OPSIZE(xadd); }
+void op_xadd_eb_gb(uint16_t ip) { xadd<uint8_t>(ip); }
+void op_xadd_ev_gv(uint16_t ip) { BY_OPSIZE(xadd); }
 
-template <int R> void op_bswap(void) { cpu.r[R].e = __builtin_bswap32(cpu.r[R].e); }
+template <int R> void op_bswap(uint16_t ip)
+{
+    IP = ip;
+    cpu.r[R].e = __builtin_bswap32(cpu.r[R].e);
+}
 
-void op_0f_bad(void) { unimpl(0x0F, rd8(CS, (uint16_t)(IP - 1))); }
+void op_0f_bad(uint16_t ip)
+{
+    IP = ip;
+    unimpl(0x0F, rd8(CS, (uint16_t)(ip - 1)));
+}
 
 #define BAD8 op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad
 

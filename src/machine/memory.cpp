@@ -61,3 +61,62 @@ void mem_code_written(uint32_t lin)
 {
     (void)lin;
 }
+
+// The slow paths of the inline accessors of cpu.h.
+
+void mem_wr8l_slow(uint32_t lin, uint8_t v)
+{
+    uint32_t pg = PAGE_OF(lin);
+    uint8_t *p = mem_page[pg];
+    if (!p) {
+        io_mem_wr8(lin & (ADDR_SPACE - 1), v);
+        return;
+    }
+    p[lin & PAGE_MASK] = v;
+    if (mem_write_watch[pg])
+        mem_code_written(lin & (ADDR_SPACE - 1));
+}
+
+uint16_t mem_rd16l_slow(uint32_t lin)
+{
+    return (uint16_t)(rd8l(lin) | rd8l(lin + 1) << 8);
+}
+
+void mem_wr16l_slow(uint32_t lin, uint16_t v)
+{
+    wr8l(lin, (uint8_t)v);
+    wr8l(lin + 1, (uint8_t)(v >> 8));
+}
+
+uint32_t mem_rd32l_slow(uint32_t lin)
+{
+    return rd16l(lin) | (uint32_t)rd16l(lin + 2) << 16;
+}
+
+void mem_wr32l_slow(uint32_t lin, uint32_t v)
+{
+    wr16l(lin, (uint16_t)v);
+    wr16l(lin + 2, (uint16_t)(v >> 16));
+}
+
+uint16_t mem_rd16_wrap(uint16_t s, uint16_t o)
+{
+    return (uint16_t)(rd8l(LIN(s, o)) | rd8l(LIN(s, o + 1)) << 8);
+}
+
+void mem_wr16_wrap(uint16_t s, uint16_t o, uint16_t v)
+{
+    wr8l(LIN(s, o), (uint8_t)v);
+    wr8l(LIN(s, o + 1), (uint8_t)(v >> 8));
+}
+
+uint32_t mem_rd32_wrap(uint16_t s, uint16_t o)
+{
+    return rd16(s, o) | (uint32_t)rd16(s, (uint16_t)(o + 2)) << 16;
+}
+
+void mem_wr32_wrap(uint16_t s, uint16_t o, uint32_t v)
+{
+    wr16(s, o, (uint16_t)v);
+    wr16(s, (uint16_t)(o + 2), (uint16_t)(v >> 16));
+}

@@ -962,4 +962,31 @@ TEST_F(FpuEmuTest, WaitAndOtherInterrupts)
     EXPECT_EQ(memcmp(&cpu, &before, sizeof cpu), 0);
 }
 
+// The same instructions reached through the interpreter: direct ESC opcodes
+// with prefixes, and INT n followed by the emulator's encoding.
+TEST_F(FpuEmuTest, ThroughTheInterpreter)
+{
+    struct { const char *name; Bytes code; int steps; uint32_t lin; } cases[] = {
+        { "INT 3Ch 5Dh: FLD m64r SS:[1234h]", { 0xCD, 0x3C, 0x5D, 0x06, 0x34, 0x12 }, 1, 0x30000 + 0x1234 },
+        { "INT 39h: FLD m64r [BP+SI]", { 0xCD, 0x39, 0x02 }, 1, 0x30000 + 0x50 },
+        { "ES: FLD m64r [0200h]", { 0x26, 0xDD, 0x06, 0x00, 0x02 }, 1, 0x40000 + 0x200 },
+        { "FLD m64r [BX+7]", { 0xDD, 0x47, 0x07 }, 1, 0x20000 + 0x17 },
+        { "WAIT, INT 3Dh, FLD m64r [BP]", { 0x9B, 0xCD, 0x3D, 0xDD, 0x46, 0x00 }, 3, 0x30000 + 0x20 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        code(c.code);
+        const Bytes marker = bytes_of(42.5);
+        for (size_t k = 0; k < marker.size(); k++)
+            wr8l(c.lin + (uint32_t)k, marker[k]);
+        for (int k = 0; k < c.steps; k++)
+            cpu_step();
+        EXPECT_EQ(IP, CODE_IP + c.code.size());
+        EXPECT_EQ(SP, 0);                   // no interrupt frame was pushed
+        EXPECT_EQ(cpu.fpu.top, 7);
+        EXPECT_EQ(st(0), 42.5L);
+    }
+}
+
 } // namespace
