@@ -93,9 +93,8 @@ void run_to(uint16_t cs, uint16_t ip)
     }
 }
 
-} // namespace
-
-int main(void)
+// One run of the workload from a reset machine; returns the seconds taken.
+double run_once(void)
 {
     machine_init();
     memcpy(memptr(LIN(CODE_SEG, 0)), WORKLOAD, sizeof WORKLOAD);
@@ -108,9 +107,23 @@ int main(void)
 
     double t0 = now_s();
     run_to(CODE_SEG, DONE_IP);
-    double t = now_s() - t0;
+    return now_s() - t0;
+}
+
+} // namespace
+
+// The best of a few runs, so that other load on the machine shows less.
+int main(void)
+{
+    constexpr int RUNS = 5;
+    double best = 1e30;
+    for (int i = 0; i < RUNS; i++) {
+        double t = run_once();
+        if (t < best)
+            best = t;
+    }
     uint64_t n = cpu.icount;
-    printf("interpreter: %.0f million instructions/s\n", (double)n / t / 1e6);
-    printf("  %llu instructions in %.3f s\n", (unsigned long long)n, t);
+    printf("interpreter: %.0f million instructions/s\n", (double)n / best / 1e6);
+    printf("  %llu instructions in %.3f s (best of %d runs)\n", (unsigned long long)n, best, RUNS);
     return 0;
 }
