@@ -60,6 +60,17 @@ void vga_mem_wr(uint32_t lin, uint8_t v)
     }
     uint32_t o = lin & OFFSET_MASK;
     const uint8_t *gc = vga.gc;
+    // The common case of plain stores (mode X fills, unrotated replace with
+    // every bit enabled) skips the per-plane logic.
+    if ((gc[GC_MODE] & GC_WRITE_MODE) == 0 && gc[GC_ROTATE] == 0 && gc[GC_ENABLE_SET_RESET] == 0 &&
+        gc[GC_BIT_MASK] == 0xFF) {
+        for (int p = 0; p < VGA_PLANES; p++)
+            if (mask & (1 << p)) {
+                vga.vram[p * VGA_PLANE_SIZE + o] = v;
+                stamp(p * VGA_PLANE_SIZE + o);
+            }
+        return;
+    }
     uint8_t bm = gc[GC_BIT_MASK];
     int op = (gc[GC_ROTATE] >> GC_LOGIC_SHIFT) & GC_LOGIC_MASK;
     int rot = gc[GC_ROTATE] & GC_ROTATE_COUNT;
