@@ -97,8 +97,9 @@ TEST_F(BiosTest, SmallServices)
         AX = c.in.ax; BX = c.in.bx; CX = c.in.cx; DX = c.in.dx;
         cpu_int(c.n);
         EXPECT_EQ(AX & c.ax_mask, c.ax) << std::hex << int(c.n) << " " << c.in.ax;
-        if (c.cf >= 0)
+        if (c.cf >= 0) {
             EXPECT_EQ(cf(), c.cf) << std::hex << int(c.n) << " " << c.in.ax;
+        }
     }
     AH = 0x08;
     cpu_int(0x13);

@@ -283,8 +283,9 @@ TEST_F(VgaTest, TextModePaletteShowsTheSixteenPcColours)
     ASSERT_EQ(h, 400);
     for (int c = 0; c < 16; c++) {
         EXPECT_EQ(at(c * 8 + 3, 8), want[c]) << "foreground " << c;
-        if (c < 8)
+        if (c < 8) {
             EXPECT_EQ(at(c * 8 + 3, 16 + 8), want[c]) << "background " << c;
+        }
     }
 }
 
