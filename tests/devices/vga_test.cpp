@@ -537,3 +537,18 @@ TEST_F(VgaTest, WindowOutsideChain4ReadsOpenBus)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(VgaTest, DumpListsTheRegisterFiles)
+{
+    vga_set_mode(0x13);
+    testing::internal::CaptureStderr();
+    vga_dump();
+    std::string out = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out.rfind("[vga] mode 13 misc 63\n  seq 00 00 0F 00 0E \n  gc  00 00 00 00 00 40 05 0F FF \n", 0), 0u) << out;
+    EXPECT_NE(out.find("\n  attr 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 41 00 0F 00 00 \n"), std::string::npos) << out;
+    EXPECT_NE(out.find(" 63,63,63\n"), std::string::npos) << out;
+}
+
+} // namespace
