@@ -40,7 +40,19 @@ template <typename T> T shift_t(int op, T v, unsigned cnt)
     cnt &= SHIFT_COUNT_MASK;
     if (cnt == 0)
         return v;
-    uint32_t f = flags_now();
+    // SHL, SHR and SAR define all six arithmetic flags, so they need none
+    // of the current ones: only the other bits of FLAGS, which stay
+    // authoritative in the record while the arithmetic ones are lazy.
+    bool shift = (op & 7) >= SH_SHL;
+    uint32_t f;
+    if (shift) {
+        f = cpu.flags;
+        if (cpu.lf_op != LF_NONE)
+            f = (f & F_VALID) | F_ALWAYS1; // as materialising them would leave it
+        cpu.lf_op = LF_NONE;
+    } else {
+        f = flags_now();
+    }
     unsigned cf = f & F_CF, of;
     T r;
     switch (op & 7) {
@@ -106,7 +118,7 @@ template <typename T> T shift_t(int op, T v, unsigned cnt)
     }
     }
     f &= ~(F_CF | F_OF);
-    if ((op & 7) >= SH_SHL)
+    if (shift)
         f = (f & ~(F_SZP | F_AF)) | szp(r, MSB, (uint32_t)MASK);
     cpu.flags = f | (cf ? F_CF : 0) | (of ? F_OF : 0);
     return r;
