@@ -1396,7 +1396,8 @@ void cpu_step(void)
 int interp_run(uint16_t retcs, uint16_t retip, uint16_t sp_mark)
 {
     for (;;) {
-        if (CS == retcs && IP == retip && (int16_t)(uint16_t)(SP - sp_mark) >= 0)
+        // IP first: code mostly runs in the segment it returns to.
+        if (IP == retip && CS == retcs && (int16_t)(uint16_t)(SP - sp_mark) >= 0)
             return 1;
         if (UNLIKELY(poll_counter <= 1 || (irq_pending && (cpu.flags & F_IF))))
             return 0;
