@@ -81,8 +81,10 @@ HOT const uint8_t *code_window(uint16_t cs, uint16_t ip)
 {
     uint32_t lin = LIN(cs, ip);
     uint8_t *p = mem_page[PAGE_OF(lin)];
-    if (LIKELY(p != nullptr && (lin & PAGE_MASK) <= PAGE_MASK - (CODE_WINDOW - 1) &&
-               ip <= 0xFFFF - (CODE_WINDOW - 1)))
+    // Three separately predicted tests: as one expression the compiler
+    // materialises the middle comparison as a value first.
+    if (LIKELY(p != nullptr) && LIKELY((lin & PAGE_MASK) <= PAGE_MASK - (CODE_WINDOW - 1)) &&
+        LIKELY(ip <= 0xFFFF - (CODE_WINDOW - 1)))
         return p + (lin & PAGE_MASK);
     return code_window_slow(cs, ip);
 }
