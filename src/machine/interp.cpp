@@ -1387,6 +1387,26 @@ void cpu_step(void)
     exec_one();
 }
 
+// The common path of cpu_run_until, here so that the step inlines into the
+// loop. Each round is one round of the run loop in which nothing but the
+// step happens: the return point is not reached, the poll countdown does not
+// run out and no interrupt can be taken. Anything else goes back to the
+// caller, which runs that round in full. The countdown is only decremented
+// when it stays above 0, so the caller sees the value it would have had.
+int interp_run(uint16_t retcs, uint16_t retip, uint16_t sp_mark)
+{
+    for (;;) {
+        // IP first: code mostly runs in the segment it returns to.
+        if (IP == retip && CS == retcs && (int16_t)(uint16_t)(SP - sp_mark) >= 0)
+            return 1;
+        if (UNLIKELY(poll_counter <= 1 || (irq_pending && (cpu.flags & F_IF))))
+            return 0;
+        poll_counter--;
+        cpu.icount++;
+        exec_one();
+    }
+}
+
 void unimpl(uint8_t op1, uint8_t op2)
 {
     fatal("unimplemented opcode %02X %02X at %04X:%04X", op1, op2, P.start_cs, P.start_ip);

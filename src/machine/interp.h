@@ -35,6 +35,10 @@ extern const OpFn op_table_0f[256]; // second byte after 0Fh
 // the instruction and dispatches its first byte. cpu_step is this plus the
 // instruction count.
 void interp_exec(void);
+// Steps the machine as long as the run loop has nothing else to do; returns
+// 1 when CS:IP is the return point of cpu_run_until (with SP at or above
+// sp_mark), 0 when a poll or an interrupt is due.
+int interp_run(uint16_t retcs, uint16_t retip, uint16_t sp_mark);
 // The body of every string instruction, under the prefix state P.
 void string_op(uint8_t op);
 // Ends the run: an opcode this machine does not implement.
@@ -77,8 +81,10 @@ HOT const uint8_t *code_window(uint16_t cs, uint16_t ip)
 {
     uint32_t lin = LIN(cs, ip);
     uint8_t *p = mem_page[PAGE_OF(lin)];
-    if (LIKELY(p != nullptr && (lin & PAGE_MASK) <= PAGE_MASK - (CODE_WINDOW - 1) &&
-               ip <= 0xFFFF - (CODE_WINDOW - 1)))
+    // Three separately predicted tests: as one expression the compiler
+    // materialises the middle comparison as a value first.
+    if (LIKELY(p != nullptr) && LIKELY((lin & PAGE_MASK) <= PAGE_MASK - (CODE_WINDOW - 1)) &&
+        LIKELY(ip <= 0xFFFF - (CODE_WINDOW - 1)))
         return p + (lin & PAGE_MASK);
     return code_window_slow(cs, ip);
 }
