@@ -1,0 +1,166 @@
+// Real DOS programs of tests/dos run headless through the player: their exit
+// codes, what they print and what they leave in the drive C: folder.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+struct PlayerRun {
+    int code;
+    std::string out, err;
+};
+
+std::string slurp(const std::string &path)
+{
+    std::string s;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return "<missing>";
+    int c;
+    while ((c = fgetc(f)) != EOF)
+        s += (char)c;
+    fclose(f);
+    return s;
+}
+
+void spit(const std::string &path, const std::string &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+}
+
+class DosRunTest : public ::testing::Test {
+protected:
+    std::string root;
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/halverd_runXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+        std::string cmd = std::string("cp ") + HALVERD_DOS_DIR + "/*.COM " + HALVERD_DOS_DIR + "/*.EXE " + root;
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+
+    void TearDown() override
+    {
+        std::string cmd = "rm -rf '" + root + "'";
+        ASSERT_EQ(system(cmd.c_str()), 0);
+    }
+
+    PlayerRun run(const std::string &args)
+    {
+        std::string err = root + "/.stderr";
+        std::string cmd = "cd '" + root + "' && '" HALVERD_BINARY_DIR "/halverd' --headless --root '" + root +
+                          "' " + args + " 2>'" + err + "'";
+        PlayerRun r{-1, "", ""};
+        FILE *p = popen(cmd.c_str(), "r");
+        if (!p)
+            return r;
+        char buf[256];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            r.out.append(buf, n);
+        int st = pclose(p);
+        r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        r.err = slurp(err);
+        return r;
+    }
+};
+
+TEST_F(DosRunTest, ProgramsRunToTheirExitCodes)
+{
+    struct Row {
+        const char *args;
+        int code;
+        const char *out;
+    } rows[] = {
+        {"HELLO.COM", 0, "hello, DOS\r\n"},
+        {"CEXIT.COM", 3, "hello from C\r\n"},
+        {"MZEXIT.EXE", 42, ""},
+        {"FILES.COM", 0, "files ok\r\n"},
+        {"MEM.COM", 0, "mem ok\r\n"},
+        {"TSR.COM", 0, "tsr ok\r\n"},
+        {"CHILD.COM", 99, ""},                    // no handle 5 at the top level
+    };
+    for (const Row &r : rows) {
+        PlayerRun got = run(r.args);
+        EXPECT_EQ(got.code, r.code) << r.args << "\n" << got.err;
+        EXPECT_EQ(got.out, r.out) << r.args;
+    }
+}
+
+TEST_F(DosRunTest, ExecOfAChildWithItsHandleAndReturnCode)
+{
+    spit(root + "/BAD.EXE", std::string("MZ\x10\x00\x01\x00\x50\x00\x02\x00", 10) + std::string(40, '\0'));
+    PlayerRun got = run("EXEC.COM");
+    EXPECT_EQ(got.code, 0) << got.err;
+    EXPECT_EQ(got.out, "in child\r\nexec ok\r\n");
+    EXPECT_EQ(slurp(root + "/OUT.TXT"), "child hello\r\nparent\r\n");
+}
+
+TEST_F(DosRunTest, BrokenExecutablesGiveTheirErrors)
+{
+    std::string mz_head("MZ", 2);
+    auto word = [](unsigned v) { return std::string(1, (char)(v & 0xFF)) + std::string(1, (char)(v >> 8)); };
+    // Header fields from offset 2: last-page bytes, pages, relocations,
+    // header paragraphs, min extra, max extra, SS, SP, checksum, IP, CS,
+    // relocation offset.
+    auto header = [&](unsigned pages, unsigned relocs, unsigned min_extra, unsigned reloc_off) {
+        std::string h = mz_head + word(0) + word(pages) + word(relocs) + word(2) + word(min_extra) +
+                        word(0xFFFF) + word(0) + word(0x100) + word(0) + word(0) + word(0) + word(reloc_off);
+        h.resize(32, '\0');
+        return h + std::string(16, '\x90');
+    };
+    struct Row {
+        const char *name;
+        std::string bytes;
+        int dos_error;
+    } rows[] = {
+        {"RELOCS.EXE", header(1, 40, 0, 0x1C), 11},        // the table runs past the end
+        {"NOIMAGE.EXE", header(0, 0, 0, 0x1C), 11},        // no load image at all
+        {"HUGE.EXE", header(1, 0, 0xF000, 0x1C), 8},       // needs more than all memory
+        {"SHORT.EXE", std::string("MZ\x01\x00\x10\x00\x00\x00\x40\x00", 10) + std::string(20, '\0'), 11},
+    };
+    for (const Row &r : rows) {
+        spit(root + "/" + r.name, r.bytes);
+        PlayerRun got = run(r.name);
+        EXPECT_EQ(got.code, 1) << r.name;
+        EXPECT_NE(got.err.find("cannot run " + std::string(r.name) + ": DOS error " + std::to_string(r.dos_error)),
+                  std::string::npos)
+            << r.name << ": " << got.err;
+    }
+    std::string pe = header(1, 0, 0, 0x40);
+    pe.resize(0x80, '\0');
+    pe[0x3C] = 0x40;
+    pe.replace(0x40, 4, std::string("PE\0\0", 4));
+    spit(root + "/WIN.EXE", pe);
+    PlayerRun got = run("WIN.EXE");
+    EXPECT_EQ(got.code, 1);
+    EXPECT_NE(got.err.find("is a Windows program, not a DOS one"), std::string::npos) << got.err;
+}
+
+TEST_F(DosRunTest, MissingProgramWithRootGiven)
+{
+    PlayerRun got = run("NOPE.EXE");
+    EXPECT_EQ(got.code, 1);
+    EXPECT_NE(got.err.find("Cannot find NOPE.EXE in " + root + "."), std::string::npos) << got.err;
+}
+
+TEST_F(DosRunTest, StartDirectory)
+{
+    std::string cmd = "mkdir '" + root + "/sub' && cp '" + root + "/HELLO.COM' '" + root + "/sub/'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(run("--cd '\\SUB' HELLO.COM").out, "hello, DOS\r\n");
+    PlayerRun got = run("--cd '\\NOWHERE' HELLO.COM");
+    EXPECT_EQ(got.code, 1);
+    EXPECT_NE(got.err.find("no such directory \\NOWHERE"), std::string::npos) << got.err;
+}
+
+}  // namespace
