@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -161,6 +162,79 @@ TEST_F(DosRunTest, StartDirectory)
     PlayerRun got = run("--cd '\\NOWHERE' HELLO.COM");
     EXPECT_EQ(got.code, 1);
     EXPECT_NE(got.err.find("no such directory \\NOWHERE"), std::string::npos) << got.err;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DosRunTest, BatchFileWithIfGotoShiftCallAndRedirection)
+{
+    spit(root + "/GO.BAT",
+         "@echo off\r\n"
+         "echo start %1 %2\r\n"
+         "if %2==yes goto ok\r\n"
+         "echo no\r\n"
+         "goto end\r\n"
+         ":ok\r\n"
+         "if %2==YES echo wrong case\r\n"
+         "if not exist X.DAT echo missing\r\n"
+         "CEXIT\r\n"
+         "if errorlevel 3 echo level3\r\n"
+         "if errorlevel 4 echo level4\r\n"
+         "shift\r\n"
+         "echo shifted %1 100%%\r\n"
+         "call SUB.BAT inner\r\n"
+         "echo back\r\n"
+         "echo Hello > OUT.TXT\r\n"
+         "echo more >> OUT.TXT\r\n"
+         "type OUT.TXT\r\n"
+         "DIR\r\n"
+         "echo.\r\n"
+         ":end\r\n");
+    spit(root + "/SUB.BAT", "echo in sub %1\r\n");
+    PlayerRun got = run("GO.BAT a yes");
+    EXPECT_EQ(got.code, 0) << got.err;
+    EXPECT_EQ(got.out,
+              "start a yes\r\nmissing\r\nhello from C\r\nlevel3\r\nshifted yes 100%\r\nin sub inner\r\nback\r\n"
+              "Hello\r\nmore\r\nBad command or file name\r\n\r\n");
+    EXPECT_EQ(slurp(root + "/OUT.TXT"), "Hello\r\nmore\r\n");
+    EXPECT_EQ(run("GO.BAT a no").out, "start a no\r\nno\r\n");
+}
+
+TEST_F(DosRunTest, ShellCommandsAndEndlessChaining)
+{
+    ASSERT_EQ(system(("mkdir '" + root + "/BACKUP'").c_str()), 0);
+    spit(root + "/A.DAT", "a\n");
+    spit(root + "/B.DAT", "b\x1Ahidden");
+    spit(root + "/LOOP.BAT", "echo again\r\nLOOP.BAT\r\n");
+    spit(root + "/CMDS.BAT",
+         "copy *.DAT BACKUP\r\n"
+         "type B.DAT\r\n"
+         "echo.\r\n"
+         "cd backup\r\n"
+         "cd\r\n"
+         "cd..\r\n"
+         "cd\r\n"
+         "ren A.DAT C.DAT\r\n"
+         "del BACKUP\\*.DAT\r\n"
+         "md NEWDIR\r\n"
+         "cd nowhere\r\n");
+    PlayerRun got = run("CMDS.BAT");
+    EXPECT_EQ(got.out, "        2 file(s) copied\r\nb\r\nC:\\BACKUP\r\nC:\\\r\nInvalid directory\r\n");
+    EXPECT_EQ(got.code, 1);  // the last command failed
+    EXPECT_EQ(slurp(root + "/C.DAT"), "a\n");
+    EXPECT_EQ(slurp(root + "/BACKUP/A.DAT"), "<missing>");
+    struct stat st;
+    EXPECT_EQ(stat((root + "/NEWDIR").c_str(), &st), 0);
+
+    got = run("LOOP.BAT");
+    EXPECT_EQ(got.code, 1);
+    size_t again = 0;
+    for (size_t at = 0; (at = got.out.find("again", at)) != std::string::npos; at++)
+        again++;
+    EXPECT_EQ(again, 100u);
+    EXPECT_NE(got.out.find("Batch file runs itself endlessly: stopped\r\n"), std::string::npos);
 }
 
 }  // namespace
