@@ -211,6 +211,13 @@ void dos_int21_reset(void);
 // The local time DOS reports, with the date taken from VRK_DATE when it holds one.
 void dos_date_now(struct tm *out);
 
+// ---- program patches -------------------------------------------------------
+
+void patch_reset(void);
+void tpcrt_patch(uint16_t load_seg, uint32_t size);
+void debug_patch(const char *name, uint16_t load_seg);
+void tp_delay_loop(void);
+
 // ---- the built-in shell ----------------------------------------------------
 
 int shell_run(const char *line);

@@ -174,6 +174,13 @@ void build_psp(uint16_t psp, uint16_t parent, uint16_t env, uint16_t memtop, con
     wr8(psp, (uint16_t)(PSP_TAIL + 1 + n), '\r');
 }
 
+static void apply_patches(const char *norm, uint16_t load_seg, uint32_t size)
+{
+    const char *base = strrchr(norm, '\\');
+    tpcrt_patch(load_seg, size);
+    debug_patch(base ? base + 1 : norm, load_seg);
+}
+
 // ---- files -------------------------------------------------------------------
 
 // The whole file, with spare bytes after it; 0 or a DOS error.
@@ -309,6 +316,7 @@ int dos_load_overlay(const char *dospath, uint16_t seg, uint16_t reloc)
     if (mz)
         relocate(b, seg, reloc);
     free(b);
+    apply_patches(norm, seg, len);
     return DOSERR_NONE;
 }
 
@@ -530,6 +538,7 @@ int dos_exec(const char *dosname, const char *tail, uint16_t envseg, int load_on
     set_mcb_name(l.block, norm);
     uint16_t memtop = (uint16_t)(l.block + rd16((uint16_t)(l.block - 1), MCB_SIZE));
     build_psp(l.psp, dos_cur_psp, l.env, memtop, tail);
+    apply_patches(norm, l.load_seg, l.image_size);
 
     if (load_only) {
         dos_cur_psp = l.psp;
@@ -660,6 +669,7 @@ void dos_init(const char *root)
     sft_reset();
     find_reset();
     dos_int21_reset();
+    patch_reset();
     wr16l(FIRST_MCB_LIN, dos_first_mcb);
     wr8l(LIST_OF_LISTS_BYTE, 0);
     mcb_set(dos_first_mcb, MCB_LAST, DOS_OWNER_FREE, (uint16_t)(DOS_MEM_END - dos_first_mcb - 1));

@@ -2,6 +2,7 @@
 // codes, what they print and what they leave in the drive C: folder.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -235,6 +236,40 @@ TEST_F(DosRunTest, ShellCommandsAndEndlessChaining)
         again++;
     EXPECT_EQ(again, 100u);
     EXPECT_NE(got.out.find("Batch file runs itself endlessly: stopped\r\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DosRunTest, DelayLoopWaitsInRealTime)
+{
+    auto t0 = std::chrono::steady_clock::now();
+    PlayerRun got = run("DELAY.COM");
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(got.code, 0) << got.err;
+    EXPECT_GE(ms, 100.0);
+    got = run("--debug 1 DELAY.COM");
+    EXPECT_NE(got.err.find("Turbo Pascal CRT delay loop at "), std::string::npos) << got.err;
+}
+
+TEST_F(DosRunTest, UserPatchesFromTheEnvironment)
+{
+    struct Row {
+        const char *patch;
+        int code;
+    } rows[] = {
+        {"", 5},
+        {"OTHER.COM@101=09", 5},
+        {"patchme.com@101=07", 7},
+        {"OTHER.COM@101=09,PATCHME.COM@101=08", 8},
+        {"PATCHME.COM@101", 5},                     // no "=": parsing stops
+    };
+    for (const Row &r : rows) {
+        setenv("VRK_PATCH", r.patch, 1);
+        EXPECT_EQ(run("PATCHME.COM").code, r.code) << r.patch;
+    }
+    unsetenv("VRK_PATCH");
 }
 
 }  // namespace
