@@ -273,3 +273,30 @@ TEST_F(DosRunTest, UserPatchesFromTheEnvironment)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DosRunTest, WithoutRootTheCurrentFolderIsSearched)
+{
+    auto bare = [&](const std::string &args) {
+        std::string cmd = "cd '" + root + "' && '" HALVERD_BINARY_DIR "/halverd' --headless " + args + " 2>&1";
+        std::string out;
+        FILE *p = popen(cmd.c_str(), "r");
+        char buf[256];
+        size_t n;
+        while (p && (n = fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        int st = p ? pclose(p) : -1;
+        return std::make_pair(WIFEXITED(st) ? WEXITSTATUS(st) : -1, out);
+    };
+    auto hello = bare("hello.com");
+    EXPECT_EQ(hello.first, 0);
+    EXPECT_EQ(hello.second, "hello, DOS\r\n");
+    auto missing = bare("NOPE.EXE");
+    EXPECT_EQ(missing.first, 1);
+    EXPECT_NE(missing.second.find("Cannot find NOPE.EXE in the current folder.\n\nStart halverd with --root"),
+              std::string::npos)
+        << missing.second;
+}
+
+}  // namespace
