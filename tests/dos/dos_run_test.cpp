@@ -89,6 +89,7 @@ TEST_F(DosRunTest, ProgramsRunToTheirExitCodes)
         {"FILES.COM", 0, "files ok\r\n"},
         {"MEM.COM", 0, "mem ok\r\n"},
         {"TSR.COM", 0, "tsr ok\r\n"},
+        {"CFILES.COM", 0, "c files ok\r\n"},   // the C library of bcc
         {"CHILD.COM", 99, ""},                    // no handle 5 at the top level
     };
     for (const Row &r : rows) {
