@@ -301,3 +301,29 @@ TEST_F(DosRunTest, WithoutRootTheCurrentFolderIsSearched)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DosRunTest, UnpackWritesTheImageAtTheOriginalEntry)
+{
+    EXPECT_EQ(run("UNPACK.COM").code, 0);
+    std::string dump = root + "/unpacked.bin";
+    setenv("VRK_UNPACK", dump.c_str(), 1);
+    PlayerRun got = run("UNPACK.COM");
+    unsetenv("VRK_UNPACK");
+    EXPECT_EQ(got.code, 0);
+    size_t at = got.err.find("unpack: entry ");
+    ASSERT_NE(at, std::string::npos) << got.err;
+    std::string text = slurp(dump);
+    ASSERT_EQ(text.compare(0, 5, "LOAD "), 0);
+    unsigned load, cs, ip, size;
+    ASSERT_EQ(sscanf(text.c_str(), "LOAD %X CS %X IP %X SS %*X SP %*X DS %*X ES %*X SIZE %X", &load, &cs, &ip, &size),
+              4);
+    EXPECT_EQ(cs, load);
+    EXPECT_EQ(ip, 0x11Eu);                      // "entry" in unpack.asm
+    size_t header = text.find('\n') + 1;
+    EXPECT_EQ(text.size() - header, size);
+    EXPECT_EQ((unsigned char)text[header + 0x11E], 0xB8);  // mov ax, 4C00h
+}
+
+}  // namespace
