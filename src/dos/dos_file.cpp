@@ -3,6 +3,7 @@
 // character devices and the file operations on host streams.
 #include "dos/dos.h"
 
+#include "devices/vga.h"
 #include "machine/cpu.h"
 #include "machine/hle.h"
 
@@ -286,8 +287,11 @@ int dos_dup2(int handle, int target)
 
 // ---- the console -------------------------------------------------------------
 
+// Every byte DOS writes to the screen passes here: teletype output on the
+// emulated display and, while echoing, the host's standard output.
 void dos_con_putc(uint8_t ch)
 {
+    vga_text_putc(ch, CON_ATTR, 1);
     if (con_echo_host) {
         fputc(ch, stdout);
         if (ch == KEY_LF)

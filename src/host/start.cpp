@@ -3,6 +3,8 @@
 // name, builds the machine in its fixed order and hands the run to the host.
 #include "host/start.h"
 
+#include "bios/bios.h"
+#include "devices/vga.h"
 #include "dos/dos.h"
 #include "host/host.h"
 #include "machine/cpu.h"
@@ -246,6 +248,8 @@ static uint32_t *alloc_counters(size_t n)
 static void start_machine(const char *root)
 {
     machine_init();
+    bios_init();
+    vga_init();
     dos_init(root);
 }
 

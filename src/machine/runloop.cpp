@@ -10,6 +10,7 @@
 // runs with a lower SP - does not end an outer loop early.
 #include "machine/hle.h"
 
+#include "bios/bios.h"
 #include "host/host.h"
 #include "machine/clock.h"
 #include "machine/fpu.h"
@@ -35,6 +36,7 @@ int p3d_new_frame;
 void machine_poll(void)
 {
     pit_update(host_ticks_us());
+    kbd_poll();
 }
 
 static int irq_deliverable(void)
