@@ -1,6 +1,8 @@
 // INT 21h functions called directly with registers, over a temporary folder.
 #include "dos/dos.h"
 
+#include "bios/bios.h"
+#include "devices/vga.h"
 #include "machine/cpu.h"
 #include "machine/hle.h"
 
@@ -26,13 +28,17 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         root = tmpl;
         machine_init();
+        bios_init();
+        vga_init();
         dos_init(root.c_str());
+        con_echo_host = 0;
         DS = ES = DATA_SEG;
     }
 
     void TearDown() override
     {
         unsetenv("VRK_DATE");
+        con_echo_host = 1;
         sft_reset();
         std::string cmd = "rm -rf '" + root + "'";
         ASSERT_EQ(system(cmd.c_str()), 0);
@@ -217,6 +223,65 @@ TEST_F(Int21Test, TrueNameAndCurrentDirectory)
     DI = 0x300;
     call(0x6000);
     EXPECT_EQ(get(0x300), "C:\\X.DAT");
+}
+
+const uint16_t KEY_UP = 0x4800;        // an extended key: character 00h
+const uint16_t KEY_ENTER = 0x1C0D;
+
+void type(const char *s)
+{
+    for (; *s; s++)
+        keybuf_put((uint16_t)(uint8_t)*s);
+}
+
+TEST_F(Int21Test, ExtendedKeysComeInTwoReads)
+{
+    keybuf_put(KEY_UP);
+    call(0x0700);
+    EXPECT_EQ(AL, 0x00);
+    call(0x0700);
+    EXPECT_EQ(AL, 0x48);
+    keybuf_put(KEY_UP);
+    call(0x0100);                       // with echo: the scan code is not kept
+    EXPECT_EQ(AL, 0x00);
+    DL = 0xFF;
+    call(0x0600);
+    EXPECT_EQ(AL, 0);
+    EXPECT_TRUE(ZF_());
+    call(0x0B00);
+    EXPECT_EQ(AL, 0);
+}
+
+TEST_F(Int21Test, BufferedInputEditsAndCounts)
+{
+    type("abc\bd");
+    keybuf_put(KEY_ENTER);
+    wr8(DATA_SEG, 0x100, 10);
+    DX = 0x100;
+    call(0x0A00);
+    EXPECT_EQ(rd8(DATA_SEG, 0x101), 3);
+    EXPECT_EQ(get(0x102).substr(0, 4), "abd\r");
+    // Capacity 1 takes only Enter.
+    type("xy");
+    keybuf_put(KEY_ENTER);
+    wr8(DATA_SEG, 0x200, 1);
+    DX = 0x200;
+    call(0x0A00);
+    EXPECT_EQ(rd8(DATA_SEG, 0x201), 0);
+    EXPECT_EQ(rd8(DATA_SEG, 0x202), 0x0D);
+}
+
+TEST_F(Int21Test, ReadingTheConsoleGivesALineWithCrLf)
+{
+    type("hi");
+    keybuf_put(KEY_ENTER);
+    BX = 0;
+    CX = 80;
+    DX = 0x100;
+    call(0x3F00);
+    ASSERT_FALSE(CF_());
+    EXPECT_EQ(AX, 4);
+    EXPECT_EQ(std::string((const char *)memptr(LIN(DATA_SEG, 0x100)), 4), "hi\r\n");
 }
 
 }  // namespace
