@@ -147,6 +147,8 @@ int dos_close(int handle);
 int dos_dup(int handle, int *newhandle);
 int dos_dup2(int handle, int target);
 int dos_read_host(int handle, uint8_t *buffer, int count);
+// The bytes written; -1 for a bad handle, -2 when the host or the access
+// mode refuses.
 int dos_write_host(int handle, const uint8_t *data, int count);
 int dos_delete(const char *dospath);
 void dos_seek_end(int handle);

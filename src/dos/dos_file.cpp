@@ -401,6 +401,9 @@ int dos_write_host(int handle, const uint8_t *data, int count)
     SftRecord &r = sft[i];
     switch (r.kind) {
     case SFT_FILE:
+        // A handle opened for reading only refuses writes (and truncation).
+        if (r.mode == ACCESS_READ)
+            return -2;
         stream_turn(r, 1);
         if (count == 0) {
             fflush(r.stream);

@@ -223,6 +223,11 @@ TEST_F(DosTest, WriteOfZeroBytesTruncatesAndReadWriteMixes)
     EXPECT_EQ(dos_write_host(h, nullptr, 0), 0);
     dos_close(h);
     EXPECT_EQ(slurp(host("F.BIN")), "0123ab6");
+    ASSERT_EQ(dos_open("F.BIN", 0, &h), 0);
+    EXPECT_EQ(dos_write_host(h, (const uint8_t *)"zz", 2), -2);     // opened for reading
+    EXPECT_EQ(dos_write_host(h, nullptr, 0), -2);
+    dos_close(h);
+    EXPECT_EQ(slurp(host("F.BIN")), "0123ab6");
 }
 
 TEST_F(DosTest, HandlesAndTheirLimits)
