@@ -149,6 +149,13 @@ TEST_F(DosRunTest, BrokenExecutablesGiveTheirErrors)
     EXPECT_NE(got.err.find("is a Windows program, not a DOS one"), std::string::npos) << got.err;
 }
 
+TEST_F(DosRunTest, NinthExecLevelIsFatal)
+{
+    PlayerRun got = run("NEST.COM");
+    EXPECT_EQ(got.code, 3);
+    EXPECT_NE(got.err.find("FATAL: EXEC nesting too deep"), std::string::npos) << got.err;
+}
+
 TEST_F(DosRunTest, MissingProgramWithRootGiven)
 {
     PlayerRun got = run("NOPE.EXE");
