@@ -51,7 +51,6 @@ __attribute__((weak)) void dos_date_now(struct tm *out)
     localtime_r(&now, out);
 }
 
-__attribute__((weak)) void mouse_mode_changed(int mode) { (void)mode; }
 
 static uint8_t bcd(int v) { return (uint8_t)((v / 10) << 4 | v % 10); }
 

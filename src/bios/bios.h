@@ -64,4 +64,3 @@ void bios_set_zf(int on);
 // Hooks of other parts; the defaults do nothing or read the host clock.
 struct tm;
 void dos_date_now(struct tm *out);
-void mouse_mode_changed(int mode);

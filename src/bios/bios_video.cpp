@@ -44,7 +44,6 @@ static void set_mode(void)
     int mode = AL & 0x7F;
     vga_set_mode(AL);
     set_bda_mode(mode);
-    mouse_mode_changed(mode);
     dbg("set video mode %02X\n", AL);
     AL = mode <= 0x07 ? 0x30 : 0x20;
 }

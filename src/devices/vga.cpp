@@ -240,7 +240,3 @@ void vga_dump(void)
     fputc('\n', stderr);
 }
 
-// Until the 3D engine integration is linked in, page flips go nowhere and
-// every retrace is reported.
-__attribute__((weak)) void p3d_on_flip(uint16_t start) { (void)start; }
-__attribute__((weak)) int p3d_engine_div(void) { return 1; }

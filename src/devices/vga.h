@@ -80,6 +80,7 @@ uint8_t vga_peek_unchained(uint16_t start, int x, int y);
 
 void vga_dump(void);
 
-// Hooks of the 3D engine integration; the defaults do nothing.
-void p3d_on_flip(uint16_t start);
-int p3d_engine_div(void);
+// The engine integration's pace: refreshes per engine frame (null or a
+// result of 1 or less: every retrace is reported).
+using VgaDivFn = int (*)(void);
+void vga_set_engine_div(VgaDivFn fn);

@@ -31,13 +31,18 @@ void vga_crtc_out(uint16_t port, uint8_t v)
     }
     int r = vga.crtc_idx & CRTC_INDEX_MASK;
     vga.crtc[r] = v;
-    if (r == CRTC_START_HIGH || r == CRTC_START_LOW)
-        p3d_on_flip(vga_start_address());
+}
+
+static VgaDivFn engine_div;
+
+void vga_set_engine_div(VgaDivFn fn)
+{
+    engine_div = fn;
 }
 
 static uint8_t report_retrace(int64_t b)
 {
-    int n = p3d_engine_div();
+    int n = engine_div ? engine_div() : 1;
     if (n > 1 && vga.last_ok >= 0 && vga.last_ok < b && b < vga.last_ok + n) {
         vga.seen = b;
         return 0;

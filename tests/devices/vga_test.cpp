@@ -407,6 +407,17 @@ TEST_F(VgaTest, RetraceSeenOncePerRefreshPeriod)
     EXPECT_LE(slow, 51);
 }
 
+int every_third(void) { return 3; }
+
+TEST_F(VgaTest, EngineDividerReportsEveryNthRetrace)
+{
+    vga_set_engine_div(every_third);
+    int paced = retraces_seen(50, START_US);
+    vga_set_engine_div(nullptr);
+    EXPECT_GE(paced, 23);       // 70 Hz refresh, one retrace in three
+    EXPECT_LE(paced, 24);
+}
+
 TEST_F(VgaTest, RefreshRateFromTheEnvironment)
 {
     setenv("VRK_VGA_HZ", "60", 1);
