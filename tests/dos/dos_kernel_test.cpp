@@ -5,6 +5,8 @@
 #include "machine/cpu.h"
 #include "machine/hle.h"
 
+#include "host_files.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,27 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string slurp(const std::string &path)
-{
-    std::string s;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return "<missing>";
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        s += (char)c;
-    fclose(f);
-    return s;
-}
-
-void spit(const std::string &path, const std::string &text)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-}
 
 class DosTest : public ::testing::Test {
 protected:

@@ -6,6 +6,8 @@
 #include "machine/cpu.h"
 #include "machine/hle.h"
 
+#include "host_files.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,14 +15,6 @@
 #include <string>
 
 namespace {
-
-void spit(const std::string &path, const std::string &bytes)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
 
 std::string word(unsigned v)
 {

@@ -1,5 +1,7 @@
 // Real DOS programs of tests/dos run headless through the player: their exit
 // codes, what they print and what they leave in the drive C: folder.
+#include "host_files.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,27 +17,6 @@ struct PlayerRun {
     int code;
     std::string out, err;
 };
-
-std::string slurp(const std::string &path)
-{
-    std::string s;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return "<missing>";
-    int c;
-    while ((c = fgetc(f)) != EOF)
-        s += (char)c;
-    fclose(f);
-    return s;
-}
-
-void spit(const std::string &path, const std::string &bytes)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
 
 class DosRunTest : public ::testing::Test {
 protected:
