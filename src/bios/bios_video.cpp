@@ -3,6 +3,7 @@
 // information, adapter identification and the state block.
 #include "bios/bios.h"
 
+#include "devices/mouse.h"
 #include "devices/vga.h"
 #include "host/host.h"
 #include "machine/cpu.h"
@@ -44,6 +45,7 @@ static void set_mode(void)
     int mode = AL & 0x7F;
     vga_set_mode(AL);
     set_bda_mode(mode);
+    mouse_mode_changed(mode);
     dbg("set video mode %02X\n", AL);
     AL = mode <= 0x07 ? 0x30 : 0x20;
 }

@@ -4,6 +4,7 @@
 #include "host/start.h"
 
 #include "bios/bios.h"
+#include "devices/mouse.h"
 #include "devices/vga.h"
 #include "dos/dos.h"
 #include "host/host.h"
@@ -250,6 +251,7 @@ static void start_machine(const char *root)
     machine_init();
     bios_init();
     vga_init();
+    mouse_init();
     dos_init(root);
 }
 
