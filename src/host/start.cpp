@@ -4,7 +4,9 @@
 #include "host/start.h"
 
 #include "bios/bios.h"
+#include "devices/ems.h"
 #include "devices/vga.h"
+#include "devices/xms.h"
 #include "dos/dos.h"
 #include "host/host.h"
 #include "machine/cpu.h"
@@ -250,6 +252,8 @@ static void start_machine(const char *root)
     machine_init();
     bios_init();
     vga_init();
+    ems_init();
+    xms_init();
     dos_init(root);
 }
 
