@@ -314,3 +314,27 @@ TEST_F(XmsTest, ResizeKeepsDataAndZeroesTheGrowth)
 }
 
 }  // namespace
+
+namespace {
+
+// Moves to and from conventional memory go through the page table, so they
+// reach whatever EMS page the frame shows, as program stores would.
+TEST_F(XmsTest, MovesSeeTheEmsFrame)
+{
+    AH = 0x43;
+    BX = 1;
+    cpu_int(0x67);
+    ASSERT_EQ(AH, EMS_OK);
+    uint16_t ems_handle = DX;
+    uint16_t h = allocate(1);
+    wr16(DATA_SEG, 0, 0x4D45);
+    ASSERT_EQ(move(2, 0, far_ptr(DATA_SEG, 0), h, 0), XMS_OK);
+    ASSERT_EQ(move(2, h, 0, 0, far_ptr(EMS_FRAME_SEG + 0x400, 0x10)), XMS_OK);  // nothing mapped yet
+    ASSERT_EQ(ems_map_page(ems_handle, 0, 1), EMS_OK);
+    EXPECT_EQ(rd16(EMS_FRAME_SEG + 0x400, 0x10), 0);
+    ASSERT_EQ(move(2, h, 0, 0, far_ptr(EMS_FRAME_SEG + 0x400, 0x10)), XMS_OK);
+    ASSERT_EQ(ems_map_page(ems_handle, 0, 3), EMS_OK);
+    EXPECT_EQ(rd16(EMS_FRAME_SEG + 0xC00, 0x10), 0x4D45);
+}
+
+}  // namespace
