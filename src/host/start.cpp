@@ -4,8 +4,10 @@
 #include "host/start.h"
 
 #include "bios/bios.h"
+#include "devices/ems.h"
 #include "devices/mouse.h"
 #include "devices/vga.h"
+#include "devices/xms.h"
 #include "dos/dos.h"
 #include "host/host.h"
 #include "machine/cpu.h"
@@ -252,6 +254,8 @@ static void start_machine(const char *root)
     bios_init();
     vga_init();
     mouse_init();
+    ems_init();
+    xms_init();
     dos_init(root);
 }
 

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -315,3 +317,42 @@ TEST_F(DosRunTest, UnpackWritesTheImageAtTheOriginalEntry)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DosRunTest, UnimplementedOpcodeIsFatal)
+{
+    PlayerRun got = run("BADOP.COM");
+    EXPECT_EQ(got.code, 3);
+    EXPECT_EQ(got.out, "before\r\n");     // what the program wrote is not lost
+    EXPECT_NE(got.err.find("FATAL: unimplemented opcode 63 00 at "), std::string::npos) << got.err;
+    EXPECT_NE(got.err.find("[fatal] CS:IP="), std::string::npos) << got.err;
+    EXPECT_NE(got.err.find(":0107\n"), std::string::npos) << got.err;   // the ARPL's own address
+}
+
+TEST_F(DosRunTest, SignalEndsTheRunWithTheDump)
+{
+    std::string out = root + "/.out", err = root + "/.err";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        freopen(out.c_str(), "w", stdout);
+        freopen(err.c_str(), "w", stderr);
+        execl(HALVERD_BINARY_DIR "/halverd", "halverd", "--headless", "--root", root.c_str(), "SPIN.COM",
+              (char *)nullptr);
+        _exit(127);
+    }
+    // Wait until the program runs, then stop it.
+    for (int i = 0; i < 500 && slurp(out).find("spinning") == std::string::npos; i++)
+        usleep(10000);
+    kill(pid, SIGTERM);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 2);
+    EXPECT_EQ(slurp(out), "spinning\r\n");
+    std::string e = slurp(err);
+    EXPECT_NE(e.find("[signal] CS:IP="), std::string::npos) << e;
+}
+
+}
