@@ -508,4 +508,100 @@ TEST_F(MouseTest, HandlerCanUseTheDriver)
     EXPECT_EQ(visible(), 0);
 }
 
+constexpr uint32_t GAME_CURSOR = 0x23456;    // where the "game" keeps its x and y words
+constexpr uint64_t QUIET_US = 100000;         // longer than the finder's waits
+
+struct Move {
+    int dx, dy;
+};
+
+// The game's own cursor follows the host motion scaled by `scale`.
+void game_moves(const Move &m, int scale)
+{
+    wr16l(GAME_CURSOR, (uint16_t)(rd16l(GAME_CURSOR) + scale * m.dx));
+    wr16l(GAME_CURSOR + 2, (uint16_t)(rd16l(GAME_CURSOR + 2) + scale * m.dy));
+}
+
+const Move finder_moves[] = {{3, 2}, {-4, 5}, {6, -1}, {2, 2}, {-1, 3}};
+
+TEST_F(MouseTest, FinderLocatesTheGameCursorAfterFourMovements)
+{
+    wr16l(GAME_CURSOR, 100);
+    wr16l(GAME_CURSOR + 2, 80);
+    fake_now_us += QUIET_US;
+    mouse_sync();                       // the first snapshot
+    for (int i = 0; i < 4; i++) {
+        mouse_host_motion(finder_moves[i].dx, finder_moves[i].dy);
+        game_moves(finder_moves[i], 1);
+        mouse_sync();                   // too soon after the motion: nothing
+        fake_now_us += QUIET_US;
+        mouse_sync();
+        EXPECT_EQ(mouse_game_cursor(), i < 3 ? -1 : (int32_t)GAME_CURSOR) << "movement " << i + 1;
+    }
+    int33(0x00);
+    EXPECT_EQ(mouse_game_cursor(), -1);
+}
+
+TEST_F(MouseTest, FinderIgnoresACursorMovedByAScaledAmount)
+{
+    fake_now_us += QUIET_US;
+    mouse_sync();
+    for (int round = 0; round < 4; round++)
+        for (const Move &m : finder_moves) {
+            mouse_host_motion(m.dx, m.dy);
+            game_moves(m, 2);
+            fake_now_us += QUIET_US;
+            mouse_sync();
+        }
+    EXPECT_EQ(mouse_game_cursor(), -1);
+}
+
+TEST_F(MouseTest, SteeringBringsTheFoundCursorToThePointer)
+{
+    set_video_mode(0x13);
+    wr16l(GAME_CURSOR, 100);
+    wr16l(GAME_CURSOR + 2, 80);
+    fake_now_us += QUIET_US;
+    mouse_sync();
+    for (int i = 0; i < 4; i++) {
+        mouse_host_motion(finder_moves[i].dx, finder_moves[i].dy);
+        game_moves(finder_moves[i], 1);
+        fake_now_us += QUIET_US;
+        mouse_sync();
+    }
+    ASSERT_EQ(mouse_game_cursor(), (int32_t)GAME_CURSOR);
+    int33(0x0B);                        // the game took its motion
+    // The pointer at a quarter of the 320x200 picture: the difference from
+    // the game's (107, 88) is injected as mickeys, and the driver is there too.
+    mouse_host_abs(0.25, 0.25);
+    Regs got = int33(0x0B);
+    EXPECT_EQ((int16_t)got.cx, 80 - 107);
+    EXPECT_EQ((int16_t)got.dx, 50 - 88);
+    EXPECT_EQ(position().cx, 160);
+    // The game has not moved yet: no second step within 100 ms, then one.
+    fake_now_us += 50000;
+    mouse_sync();
+    EXPECT_EQ(int33(0x0B).cx, 0);
+    fake_now_us += 60000;
+    mouse_sync();
+    EXPECT_EQ((int16_t)int33(0x0B).cx, 80 - 107);
+    // The game moves there: steering ends, nothing more is injected.
+    wr16l(GAME_CURSOR, 80);
+    wr16l(GAME_CURSOR + 2, 50);
+    mouse_sync();
+    fake_now_us += QUIET_US;
+    wr16l(GAME_CURSOR, 90);             // the game's own doing, not ours to correct
+    mouse_sync();
+    got = int33(0x0B);
+    EXPECT_EQ(got.cx, 0);
+    EXPECT_EQ(got.dx, 0);
+    // Relative host motion ends steering at once.
+    mouse_host_abs(0.5, 0.5);
+    int33(0x0B);
+    mouse_host_motion(1, 0);
+    fake_now_us += QUIET_US;
+    mouse_sync();
+    EXPECT_EQ(int33(0x0B).cx, 1);
+}
+
 } // namespace

@@ -74,6 +74,7 @@ TEST_F(DosRunTest, ProgramsRunToTheirExitCodes)
         {"TSR.COM", 0, "tsr ok\r\n"},
         {"CFILES.COM", 0, "c files ok\r\n"},   // the C library of bcc
         {"CHILD.COM", 99, ""},                    // no handle 5 at the top level
+        {"MOUSE.COM", 0, "mouse ok\r\n"},        // the INT 33h driver
     };
     for (const Row &r : rows) {
         PlayerRun got = run(r.args);
