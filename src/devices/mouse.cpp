@@ -283,6 +283,13 @@ static void sanitise_state(void)
 {
     ms.pending = 0;
     ms.event_pending = 0;
+    // Programs give ranges and hot spots in 16-bit registers.
+    ms.x_min = wrap16(ms.x_min);
+    ms.x_max = wrap16(ms.x_max);
+    ms.y_min = wrap16(ms.y_min);
+    ms.y_max = wrap16(ms.y_max);
+    ms.hot_x = wrap16(ms.hot_x);
+    ms.hot_y = wrap16(ms.hot_y);
     if (ms.x_min > ms.x_max)
         std::swap(ms.x_min, ms.x_max);
     if (ms.y_min > ms.y_max)
@@ -426,8 +433,8 @@ void mouse_host_abs(double fx, double fy)
         return;
     fx = clamp(fx, 0, 1);
     fy = clamp(fy, 0, 1);
-    double tx = (double)(ms.x_max - ms.x_min + 1) * fx + ms.x_min;
-    double ty = (double)(ms.y_max - ms.y_min + 1) * fy + ms.y_min;
+    double tx = ((double)ms.x_max - ms.x_min + 1) * fx + ms.x_min;
+    double ty = ((double)ms.y_max - ms.y_min + 1) * fy + ms.y_min;
     int w = 0, h = 0;
     vga_screen_size(&w, &h);
     if (mouse_find_found() && w > 0 && h > 0) {

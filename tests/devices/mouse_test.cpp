@@ -398,6 +398,14 @@ TEST_F(MouseTest, GarbageStateIsMadeConsistent)
     EXPECT_EQ(position().cx, 100);
     int33(0x04, 0, 600, 0);
     EXPECT_EQ(position().cx, 500);
+    // Ranges beyond what a 16-bit register can set are taken as 16-bit.
+    wr32(BUFFER_SEG, 16, 0x80000000u);
+    wr32(BUFFER_SEG, 20, 0x7FFFFFFFu);
+    int33(0x17, 0, 0, 0, BUFFER_SEG);
+    mouse_host_abs(0.9, 0.5);
+    EXPECT_EQ((int16_t)position().cx, 0);
+    mouse_host_abs(0.1, 0.5);
+    EXPECT_EQ((int16_t)position().cx, -1);
 }
 
 TEST_F(MouseTest, HandlerGetsMotionWithRegistersAndTheMachineIsRestored)
