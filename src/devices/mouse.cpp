@@ -35,6 +35,7 @@ enum : uint16_t {
 
 enum {
     INT33_FUNCTIONS = 0x25,     // 00h-24h; higher numbers do nothing
+    FN_GET_POSITION = 0x03,     // polled constantly: traced only from level 3
     SCREEN_X_MAX = 639,         // the virtual screen is 640 wide in every mode
     Y_MAX_200 = 199, Y_MAX_350 = 349, Y_MAX_480 = 479,
     MICKEYS_X = 8, MICKEYS_Y = 16,  // mickeys per 8 pixels after a reset
@@ -371,7 +372,7 @@ static const MouseFn int33_table[INT33_FUNCTIONS] = {
 void mouse_int33(void)
 {
     uint16_t fn = AX;
-    if (debug_level >= DEBUG_SERVICES && !(fn == 0x03 && debug_level == DEBUG_SERVICES))
+    if (debug_level >= DEBUG_SERVICES && !(fn == FN_GET_POSITION && debug_level == DEBUG_SERVICES))
         dbg("INT33 AX=%04X BX=%04X CX=%04X DX=%04X\n", AX, BX, CX, DX);
     if (fn < INT33_FUNCTIONS && int33_table[fn])
         int33_table[fn]();
