@@ -3,6 +3,8 @@
 // name, builds the machine in its fixed order and hands the run to the host.
 #include "host/start.h"
 
+#include "devices/opl.h"
+#include "devices/sb.h"
 #include "host/host.h"
 #include "machine/cpu.h"
 #include "machine/hle.h"
@@ -246,6 +248,8 @@ static uint32_t *alloc_counters(size_t n)
 static void start_machine(void)
 {
     machine_init();
+    sb_init();
+    opl_init();
 }
 
 int start_main(int argc, char **argv)

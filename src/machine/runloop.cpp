@@ -10,6 +10,7 @@
 // runs with a lower SP - does not end an outer loop early.
 #include "machine/hle.h"
 
+#include "devices/audio.h"
 #include "host/host.h"
 #include "machine/clock.h"
 #include "machine/fpu.h"
@@ -34,7 +35,9 @@ int p3d_new_frame;
 
 void machine_poll(void)
 {
-    pit_update(host_ticks_us());
+    uint64_t now = host_ticks_us();
+    pit_update(now);
+    audio_advance(now);
 }
 
 static int irq_deliverable(void)
