@@ -124,6 +124,9 @@ struct Op {
     int ch;                         // owning channel
     uint32_t inc;                   // phase increment without vibrato
     int base_att;                   // total level plus key scaling
+    // Envelope rates with the key scaling of the channel's note applied.
+    int attack_rate;
+    double attack_k, decay_step, release_step;
 };
 
 struct Ch {
@@ -157,6 +160,12 @@ static void op_refresh(Op &o)
     static const int ksl_shift[4] = {-1, 1, 2, 0};      // levels 0-3: none, k/2, k/4, k
     int ksl = o.ksl == 0 ? 0 : k >> ksl_shift[o.ksl];
     o.base_att = o.tl * TL_UNIT + ksl;
+
+    int r = o.ksr ? c.block * 2 + ((c.fnum >> (opl.note_sel ? 8 : 9)) & 1) : c.block / 2;
+    o.attack_rate = o.ar * 4 + r;
+    o.attack_k = o.attack_rate <= ATTACK_INSTANT ? opl.attack_k[o.attack_rate] : 0;
+    o.decay_step = opl.env_step[std::min(o.dr * 4 + r, (int)RATE_MAX)];
+    o.release_step = opl.env_step[std::min(o.rr * 4 + r, (int)RATE_MAX)];
 }
 
 static void channel_refresh(int n)
@@ -258,6 +267,8 @@ static void write_reg(uint8_t reg, uint8_t v)
         return;
     case REG_CSM_NOTE:
         opl.note_sel = (v & NOTE_SEL_BIT) != 0;
+        for (Op &o : opl.ops)
+            op_refresh(o);
         return;
     case REG_RHYTHM:
         opl.am_depth = (v & AM_DEPTH_BIT) != 0;
@@ -348,17 +359,14 @@ static void env_advance(Op &o)
         o.env = ATT_SILENT;
         return;
     }
-    const Ch &c = opl.ch[o.ch];
-    int r = o.ksr ? c.block * 2 + ((c.fnum >> (opl.note_sel ? 8 : 9)) & 1) : c.block / 2;
     switch (o.state) {
     case ENV_ATTACK: {
         if (o.ar == 0)
             return;
-        int rate = o.ar * 4 + r;
-        if (rate > ATTACK_INSTANT) {
+        if (o.attack_rate > ATTACK_INSTANT) {
             o.env = 0;
         } else {
-            o.env -= opl.attack_k[rate] * (1 + o.env);
+            o.env -= o.attack_k * (1 + o.env);
             if (o.env < 0.5)
                 o.env = 0;
         }
@@ -370,7 +378,7 @@ static void env_advance(Op &o)
         if (o.dr == 0)
             return;
         double target = o.sl == SUSTAIN_MAX ? SUSTAIN_MAX_ATT : o.sl * SUSTAIN_UNIT;
-        o.env += opl.env_step[std::min(o.dr * 4 + r, (int)RATE_MAX)];
+        o.env += o.decay_step;
         if (o.env >= target) {
             o.env = target;
             o.state = target >= ATT_SILENT ? ENV_OFF : ENV_SUSTAIN;
@@ -389,7 +397,7 @@ static void env_advance(Op &o)
     }
     if (o.rr == 0)
         return;
-    o.env += opl.env_step[std::min(o.rr * 4 + r, (int)RATE_MAX)];
+    o.env += o.release_step;
     if (o.env >= ATT_SILENT) {
         o.env = ATT_SILENT;
         o.state = ENV_OFF;
