@@ -1,7 +1,7 @@
 // Interpreter speed on a CPU-bound 16-bit workload: ALU operations on
 // registers and memory, conditional branches, CALL/RET, a REP MOVSW, in a
-// loop of 2.56 million iterations. Prints the interpreted instructions per
-// second.
+// loop of 2.56 million iterations, run by the machine's run loop. Prints the
+// interpreted instructions per second.
 #include "machine/cpu.h"
 #include "machine/hle.h"
 
@@ -78,24 +78,8 @@ double now_s(void)
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-// The common path of the run loop: the return-point compare, the poll
-// countdown, the interrupt test, one step.
-void run_to(uint16_t cs, uint16_t ip)
-{
-    for (;;) {
-        if (CS == cs && IP == ip)
-            return;
-        if (--poll_counter <= 0)
-            poll_counter = POLL_STEPS;
-        if (irq_pending && (cpu.flags & F_IF))
-            return;
-        cpu_step();
-    }
-}
-
-} // namespace
-
-int main(void)
+// One run of the workload from a reset machine; returns the seconds taken.
+double run_once(void)
 {
     machine_init();
     memcpy(memptr(LIN(CODE_SEG, 0)), WORKLOAD, sizeof WORKLOAD);
@@ -107,10 +91,24 @@ int main(void)
     flags_set(F_ALWAYS1); // interrupts off: nothing but the workload runs
 
     double t0 = now_s();
-    run_to(CODE_SEG, DONE_IP);
-    double t = now_s() - t0;
+    cpu_run_until(CODE_SEG, DONE_IP, STACK_TOP);
+    return now_s() - t0;
+}
+
+} // namespace
+
+// The best of a few runs, so that other load on the machine shows less.
+int main(void)
+{
+    constexpr int RUNS = 5;
+    double best = 1e30;
+    for (int i = 0; i < RUNS; i++) {
+        double t = run_once();
+        if (t < best)
+            best = t;
+    }
     uint64_t n = cpu.icount;
-    printf("interpreter: %.0f million instructions/s\n", (double)n / t / 1e6);
-    printf("  %llu instructions in %.3f s\n", (unsigned long long)n, t);
+    printf("interpreter: %.0f million instructions/s\n", (double)n / best / 1e6);
+    printf("  %llu instructions in %.3f s (best of %d runs)\n", (unsigned long long)n, best, RUNS);
     return 0;
 }

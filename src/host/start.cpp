@@ -3,8 +3,10 @@
 // name, builds the machine in its fixed order and hands the run to the host.
 #include "host/start.h"
 
+#include "bios/bios.h"
 #include "devices/opl.h"
 #include "devices/sb.h"
+#include "devices/vga.h"
 #include "host/host.h"
 #include "machine/cpu.h"
 #include "machine/hle.h"
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int rec_enabled = 1;
@@ -55,22 +58,20 @@ char *read_all(const char *path, size_t *length)
     FILE *f = fopen(path, "rb");
     if (!f)
         return nullptr;
+    // Only regular files have a length; a folder opens but reads nothing.
+    struct stat st;
     char *buf = nullptr;
-    long n = -1;
-    if (fseek(f, 0, SEEK_END) == 0)
-        n = ftell(f);
-    if (n >= 0 && fseek(f, 0, SEEK_SET) == 0)
-        buf = static_cast<char *>(malloc((size_t)n + 1));
-    if (buf && fread(buf, 1, (size_t)n, f) != (size_t)n) {
-        free(buf);
-        buf = nullptr;
-    }
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode))
+        buf = static_cast<char *>(malloc((size_t)st.st_size + 1));
+    size_t n = buf ? fread(buf, 1, (size_t)st.st_size, f) : 0;
     fclose(f);
-    if (!buf)
+    if (!buf || n != (size_t)st.st_size) {
+        free(buf);
         return nullptr;
+    }
     buf[n] = 0;
     if (length)
-        *length = (size_t)n;
+        *length = n;
     return buf;
 }
 
@@ -248,6 +249,8 @@ static uint32_t *alloc_counters(size_t n)
 static void start_machine(void)
 {
     machine_init();
+    bios_init();
+    vga_init();
     sb_init();
     opl_init();
 }

@@ -32,7 +32,8 @@ uint32_t szp(uint32_t r, uint32_t msb, uint32_t mask)
 constexpr uint32_t F_SZP = F_SF | F_ZF | F_PF;
 constexpr unsigned SHIFT_COUNT_MASK = 31;
 
-template <typename T> T shift_t(int op, T v, unsigned cnt)
+// One operation, fixed at compile time so that only its own code is left.
+template <int OP, typename T> T shift_t(T v, unsigned cnt)
 {
     constexpr unsigned W = sizeof(T) * 8;
     constexpr uint64_t MASK = (T)~(T)0;
@@ -40,10 +41,22 @@ template <typename T> T shift_t(int op, T v, unsigned cnt)
     cnt &= SHIFT_COUNT_MASK;
     if (cnt == 0)
         return v;
-    uint32_t f = flags_now();
+    // SHL, SHR and SAR define all six arithmetic flags, so they need none
+    // of the current ones: only the other bits of FLAGS, which stay
+    // authoritative in the record while the arithmetic ones are lazy.
+    constexpr bool shift = OP >= SH_SHL;
+    uint32_t f;
+    if constexpr (shift) {
+        f = cpu.flags;
+        if (cpu.lf_op != LF_NONE)
+            f = (f & F_VALID) | F_ALWAYS1; // as materialising them would leave it
+        cpu.lf_op = LF_NONE;
+    } else {
+        f = flags_now();
+    }
     unsigned cf = f & F_CF, of;
     T r;
-    switch (op & 7) {
+    switch (OP) {
     case SH_ROL: {
         unsigned n = cnt % W;
         r = n ? (T)((v << n) | (v >> (W - n))) : v;
@@ -106,7 +119,7 @@ template <typename T> T shift_t(int op, T v, unsigned cnt)
     }
     }
     f &= ~(F_CF | F_OF);
-    if ((op & 7) >= SH_SHL)
+    if constexpr (shift)
         f = (f & ~(F_SZP | F_AF)) | szp(r, MSB, (uint32_t)MASK);
     cpu.flags = f | (cf ? F_CF : 0) | (of ? F_OF : 0);
     return r;
@@ -166,9 +179,27 @@ void flags_from_al(void)
 
 } // namespace
 
-uint8_t shift8(int op, uint8_t v, unsigned cnt) { return shift_t<uint8_t>(op, v, cnt); }
-uint16_t shift16(int op, uint16_t v, unsigned cnt) { return shift_t<uint16_t>(op, v, cnt); }
-uint32_t shift32(int op, uint32_t v, unsigned cnt) { return shift_t<uint32_t>(op, v, cnt); }
+namespace {
+
+template <typename T> T shift_any(int op, T v, unsigned cnt)
+{
+    switch (op & 7) {
+    case SH_ROL: return shift_t<SH_ROL>(v, cnt);
+    case SH_ROR: return shift_t<SH_ROR>(v, cnt);
+    case SH_RCL: return shift_t<SH_RCL>(v, cnt);
+    case SH_RCR: return shift_t<SH_RCR>(v, cnt);
+    case SH_SHL: return shift_t<SH_SHL>(v, cnt);
+    case SH_SHR: return shift_t<SH_SHR>(v, cnt);
+    case SH_SAL: return shift_t<SH_SAL>(v, cnt);
+    default: return shift_t<SH_SAR>(v, cnt);
+    }
+}
+
+} // namespace
+
+uint8_t shift8(int op, uint8_t v, unsigned cnt) { return shift_any<uint8_t>(op, v, cnt); }
+uint16_t shift16(int op, uint16_t v, unsigned cnt) { return shift_any<uint16_t>(op, v, cnt); }
+uint32_t shift32(int op, uint32_t v, unsigned cnt) { return shift_any<uint32_t>(op, v, cnt); }
 uint16_t shld16(uint16_t d, uint16_t s, unsigned cnt) { return shld_t<uint16_t>(d, s, cnt, false); }
 uint32_t shld32(uint32_t d, uint32_t s, unsigned cnt) { return shld_t<uint32_t>(d, s, cnt, false); }
 uint16_t shrd16(uint16_t d, uint16_t s, unsigned cnt) { return shld_t<uint16_t>(d, s, cnt, true); }

@@ -9,10 +9,10 @@ uint32_t ea32_sum;
 // optional scaled index from a SIB byte, and an 8- or 32-bit displacement.
 // Only the low 16 bits of the sum address memory; bases ESP and EBP default
 // to SS.
-Mem ea32_mem(uint8_t m, uint16_t *ipp)
+uint64_t ea32_decode(uint8_t m, const uint8_t *pc)
 {
     constexpr unsigned RM_SIB = 4, RM_DISP32 = 5, SIB_NO_INDEX = 4, SIB_NO_BASE = 5;
-    uint16_t &ip = *ipp;
+    Code ip = {0, pc};
     unsigned mod = m >> 6, rm = m & 7;
     uint32_t sum = 0;
     int def = S_DS;
@@ -40,7 +40,18 @@ Mem ea32_mem(uint8_t m, uint16_t *ipp)
     else if (mod == 2)
         sum += fetch32(ip);
     ea32_sum = sum;
-    return {seg_value(def), (uint16_t)sum};
+    return (uint16_t)sum | (uint64_t)seg_value(def) << 16 | (uint64_t)ip.ip << 32;
+}
+
+// Near a page end, at the end of the segment or in an I/O page the window
+// is a copy. Bytes past the instruction are read too, which only matters
+// for code running in the VGA window.
+const uint8_t *code_window_slow(uint16_t cs, uint16_t ip)
+{
+    static uint8_t copy[CODE_WINDOW];
+    for (unsigned i = 0; i < CODE_WINDOW; i++)
+        copy[i] = rd8(cs, (uint16_t)(ip + i));
+    return copy;
 }
 
 void decode_ea(uint8_t modrm, EA *out)
@@ -52,15 +63,14 @@ void decode_ea(uint8_t modrm, EA *out)
         out->off = 0;
         return;
     }
-    uint16_t ip = IP;
+    Code ip = code_at(IP);
     Mem a = ea_mem(modrm, ip);
-    IP = ip;
+    IP = ip.ip;
     out->is_reg = 0;
     out->reg = 0;
     out->seg = a.seg;
     out->off = a.off;
 }
-
 // The emulator interrupts encode a 16-bit ModRM operand after the INT
 // instruction; their override comes from the interrupt number, not from a
 // prefix, and the address size is always 16 bits whatever prefixes the last

@@ -23,64 +23,64 @@ constexpr uint8_t ENTER_LEVEL_MASK = 0x1F;
 
 // ---- ALU: ADD OR ADC SBB AND SUB XOR CMP -----------------------------------
 
-template <int OP, typename T> HOT void alu_e_g(uint16_t ip)
+template <int OP, typename T> HOT void alu_e_g(Code ip)
 {
     uint8_t m = fetch8(ip);
     T src = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
-        IP = ip;
+        IP = ip.ip;
         T &d = greg<T>(m);
         T r = alu<OP>(d, src);
         if constexpr (OP != ALU_CMP)
             d = r;
     } else {
         Mem a = ea_mem(m, ip);
-        IP = ip;
+        IP = ip.ip;
         T r = alu<OP>(mem_rd<T>(a), src);
         if constexpr (OP != ALU_CMP)
             mem_wr<T>(a, r);
     }
 }
 
-template <int OP, typename T> HOT void alu_g_e(uint16_t ip)
+template <int OP, typename T> HOT void alu_g_e(Code ip)
 {
     uint8_t m = fetch8(ip);
     T src = rm_read<T>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     T &d = greg<T>(m >> 3);
     T r = alu<OP>(d, src);
     if constexpr (OP != ALU_CMP)
         d = r;
 }
 
-template <int OP, typename T> HOT void alu_a_i(uint16_t ip)
+template <int OP, typename T> HOT void alu_a_i(Code ip)
 {
     T imm = fetch<T>(ip);
-    IP = ip;
+    IP = ip.ip;
     T &d = greg<T>(R_AX);
     T r = alu<OP>(d, imm);
     if constexpr (OP != ALU_CMP)
         d = r;
 }
 
-template <int OP> void op_alu_eb_gb(uint16_t ip) { alu_e_g<OP, uint8_t>(ip); }
-template <int OP> void op_alu_ev_gv(uint16_t ip)
+template <int OP> void op_alu_eb_gb(Code ip) { alu_e_g<OP, uint8_t>(ip); }
+template <int OP> void op_alu_ev_gv(Code ip)
 {
     if (P.o32)
         alu_e_g<OP, uint32_t>(ip);
     else
         alu_e_g<OP, uint16_t>(ip);
 }
-template <int OP> void op_alu_gb_eb(uint16_t ip) { alu_g_e<OP, uint8_t>(ip); }
-template <int OP> void op_alu_gv_ev(uint16_t ip)
+template <int OP> void op_alu_gb_eb(Code ip) { alu_g_e<OP, uint8_t>(ip); }
+template <int OP> void op_alu_gv_ev(Code ip)
 {
     if (P.o32)
         alu_g_e<OP, uint32_t>(ip);
     else
         alu_g_e<OP, uint16_t>(ip);
 }
-template <int OP> void op_alu_al_ib(uint16_t ip) { alu_a_i<OP, uint8_t>(ip); }
-template <int OP> void op_alu_ax_iv(uint16_t ip)
+template <int OP> void op_alu_al_ib(Code ip) { alu_a_i<OP, uint8_t>(ip); }
+template <int OP> void op_alu_ax_iv(Code ip)
 {
     if (P.o32)
         alu_a_i<OP, uint32_t>(ip);
@@ -90,11 +90,11 @@ template <int OP> void op_alu_ax_iv(uint16_t ip)
 
 // 80h-83h: the operation is the ModRM reg field; IT is the immediate's
 // width (83h sign-extends a byte).
-template <int OP, typename T, typename IT> void grp1(uint8_t m, uint16_t ip)
+template <int OP, typename T, typename IT> void grp1(uint8_t m, Code ip)
 {
     if (m >= MODRM_REG_FORM) {
         T imm = (T)(std::make_signed_t<IT>)fetch<IT>(ip);
-        IP = ip;
+        IP = ip.ip;
         T &d = greg<T>(m);
         T r = alu<OP>(d, imm);
         if constexpr (OP != ALU_CMP)
@@ -102,7 +102,7 @@ template <int OP, typename T, typename IT> void grp1(uint8_t m, uint16_t ip)
     } else {
         Mem a = ea_mem(m, ip);
         T imm = (T)(std::make_signed_t<IT>)fetch<IT>(ip);
-        IP = ip;
+        IP = ip.ip;
         T r = alu<OP>(mem_rd<T>(a), imm);
         if constexpr (OP != ALU_CMP)
             mem_wr<T>(a, r);
@@ -110,20 +110,20 @@ template <int OP, typename T, typename IT> void grp1(uint8_t m, uint16_t ip)
 }
 
 // Group handlers get the ModRM byte and the offset after it.
-using GroupFn = void (*)(uint8_t modrm, uint16_t ip);
+using GroupFn = void (*)(uint8_t modrm, Code ip);
 
 template <typename T, typename IT> constexpr GroupFn grp1_ops[8] = {
     grp1<ALU_ADD, T, IT>, grp1<ALU_OR, T, IT>, grp1<ALU_ADC, T, IT>, grp1<ALU_SBB, T, IT>,
     grp1<ALU_AND, T, IT>, grp1<ALU_SUB, T, IT>, grp1<ALU_XOR, T, IT>, grp1<ALU_CMP, T, IT>,
 };
 
-void op_grp1_eb_ib(uint16_t ip)
+void op_grp1_eb_ib(Code ip)
 {
     uint8_t m = fetch8(ip);
     grp1_ops<uint8_t, uint8_t>[(m >> 3) & 7](m, ip);
 }
 
-void op_grp1_ev_iv(uint16_t ip)
+void op_grp1_ev_iv(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (P.o32)
@@ -132,7 +132,7 @@ void op_grp1_ev_iv(uint16_t ip)
         grp1_ops<uint16_t, uint16_t>[(m >> 3) & 7](m, ip);
 }
 
-void op_grp1_ev_ib(uint16_t ip)
+void op_grp1_ev_ib(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (P.o32)
@@ -143,97 +143,97 @@ void op_grp1_ev_ib(uint16_t ip)
 
 // ---- TEST, XCHG, MOV, LEA --------------------------------------------------
 
-template <typename T> void test_e_g(uint16_t ip)
+template <typename T> void test_e_g(Code ip)
 {
     uint8_t m = fetch8(ip);
     T v = rm_read<T>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     Prim<T>::and_(v, greg<T>(m >> 3));
 }
-void op_test_eb_gb(uint16_t ip) { test_e_g<uint8_t>(ip); }
-void op_test_ev_gv(uint16_t ip) { BY_OPSIZE(test_e_g); }
+void op_test_eb_gb(Code ip) { test_e_g<uint8_t>(ip); }
+void op_test_ev_gv(Code ip) { BY_OPSIZE(test_e_g); }
 
-template <typename T> void test_a_i(uint16_t ip)
+template <typename T> void test_a_i(Code ip)
 {
     T imm = fetch<T>(ip);
-    IP = ip;
+    IP = ip.ip;
     Prim<T>::and_(greg<T>(R_AX), imm);
 }
-void op_test_al_ib(uint16_t ip) { test_a_i<uint8_t>(ip); }
-void op_test_ax_iv(uint16_t ip) { BY_OPSIZE(test_a_i); }
+void op_test_al_ib(Code ip) { test_a_i<uint8_t>(ip); }
+void op_test_ax_iv(Code ip) { BY_OPSIZE(test_a_i); }
 
-template <typename T> void xchg_e_g(uint16_t ip)
+template <typename T> void xchg_e_g(Code ip)
 {
     uint8_t m = fetch8(ip);
     T &g = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
-        IP = ip;
+        IP = ip.ip;
         T &r = greg<T>(m);
         T t = r;
         r = g;
         g = t;
     } else {
         Mem a = ea_mem(m, ip);
-        IP = ip;
+        IP = ip.ip;
         T t = mem_rd<T>(a);
         mem_wr<T>(a, g);
         g = t;
     }
 }
-void op_xchg_eb_gb(uint16_t ip) { xchg_e_g<uint8_t>(ip); }
-void op_xchg_ev_gv(uint16_t ip) { BY_OPSIZE(xchg_e_g); }
+void op_xchg_eb_gb(Code ip) { xchg_e_g<uint8_t>(ip); }
+void op_xchg_ev_gv(Code ip) { BY_OPSIZE(xchg_e_g); }
 
-template <typename T> void mov_e_g(uint16_t ip)
+template <typename T> void mov_e_g(Code ip)
 {
     uint8_t m = fetch8(ip);
     rm_write<T>(m, ip, greg<T>(m >> 3));
-    IP = ip;
+    IP = ip.ip;
 }
-void op_mov_eb_gb(uint16_t ip) { mov_e_g<uint8_t>(ip); }
-void op_mov_ev_gv(uint16_t ip) { BY_OPSIZE(mov_e_g); }
+void op_mov_eb_gb(Code ip) { mov_e_g<uint8_t>(ip); }
+void op_mov_ev_gv(Code ip) { BY_OPSIZE(mov_e_g); }
 
-template <typename T> void mov_g_e(uint16_t ip)
+template <typename T> void mov_g_e(Code ip)
 {
     uint8_t m = fetch8(ip);
     greg<T>(m >> 3) = rm_read<T>(m, ip);
-    IP = ip;
+    IP = ip.ip;
 }
-void op_mov_gb_eb(uint16_t ip) { mov_g_e<uint8_t>(ip); }
-void op_mov_gv_ev(uint16_t ip) { BY_OPSIZE(mov_g_e); }
+void op_mov_gb_eb(Code ip) { mov_g_e<uint8_t>(ip); }
+void op_mov_gv_ev(Code ip) { BY_OPSIZE(mov_g_e); }
 
-template <typename T> void mov_e_i(uint16_t ip)
+template <typename T> void mov_e_i(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (m >= MODRM_REG_FORM) {
         greg<T>(m) = fetch<T>(ip);
-        IP = ip;
+        IP = ip.ip;
     } else {
         Mem a = ea_mem(m, ip);
         T imm = fetch<T>(ip);
-        IP = ip;
+        IP = ip.ip;
         mem_wr<T>(a, imm);
     }
 }
-void op_mov_eb_ib(uint16_t ip) { mov_e_i<uint8_t>(ip); }
-void op_mov_ev_iv(uint16_t ip) { BY_OPSIZE(mov_e_i); }
+void op_mov_eb_ib(Code ip) { mov_e_i<uint8_t>(ip); }
+void op_mov_ev_iv(Code ip) { BY_OPSIZE(mov_e_i); }
 
-template <int R> void op_mov_rb_ib(uint16_t ip)
+template <int R> void op_mov_rb_ib(Code ip)
 {
     greg<uint8_t>(R) = fetch8(ip);
-    IP = ip;
+    IP = ip.ip;
 }
-template <int R> void op_mov_rv_iv(uint16_t ip)
+template <int R> void op_mov_rv_iv(Code ip)
 {
     if (P.o32)
         cpu.r[R].e = fetch32(ip);
     else
         cpu.r[R].w = fetch16(ip);
-    IP = ip;
+    IP = ip.ip;
 }
 
 // MOV r/m, Sreg: a register destination takes the zero-extended value with
 // a 32-bit operand size; memory always gets a word.
-void op_mov_ew_sw(uint16_t ip)
+void op_mov_ew_sw(Code ip)
 {
     uint8_t m = fetch8(ip);
     unsigned s = (m >> 3) & 7;
@@ -249,13 +249,13 @@ void op_mov_ew_sw(uint16_t ip)
     } else {
         mem_wr<uint16_t>(ea_mem(m, ip), cpu.seg[s]);
     }
-    IP = ip;
+    IP = ip.ip;
 }
 
 // A load of SS holds off interrupts until the next instruction has run, so
 // that a new stack segment and its SP load are never split: that
 // instruction runs within the same step.
-void op_mov_sw_ew(uint16_t ip)
+void op_mov_sw_ew(Code ip)
 {
     uint8_t m = fetch8(ip);
     unsigned s = (m >> 3) & 7;
@@ -264,14 +264,14 @@ void op_mov_sw_ew(uint16_t ip)
         return;
     }
     cpu.seg[s] = rm_read<uint16_t>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     if (s == S_SS)
         interp_exec();
 }
 
 // LEA yields the offset; with 32-bit addressing and operand size it is the
 // whole 32-bit sum. A register operand is invalid.
-void op_lea_gv_m(uint16_t ip)
+void op_lea_gv_m(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (m >= MODRM_REG_FORM) {
@@ -279,7 +279,7 @@ void op_lea_gv_m(uint16_t ip)
         return;
     }
     Mem a = ea_mem(m, ip);
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         greg<uint32_t>(m >> 3) = P.a32 ? ea32_sum : a.off;
     else
@@ -287,25 +287,25 @@ void op_lea_gv_m(uint16_t ip)
 }
 
 // POP r/m: the stack moves before the operand address is formed.
-template <typename T> void pop_e(uint16_t ip)
+template <typename T> void pop_e(Code ip)
 {
     uint8_t m = fetch8(ip);
     T v = pop<T>();
     rm_write<T>(m, ip, v);
-    IP = ip;
+    IP = ip.ip;
 }
-void op_pop_ev(uint16_t ip) { BY_OPSIZE(pop_e); }
+void op_pop_ev(Code ip) { BY_OPSIZE(pop_e); }
 
 // MOV AL/AX with a memory offset in the instruction (moffs).
-HOT uint16_t moffs(uint16_t &ip)
+HOT uint16_t moffs(Code &ip)
 {
     uint16_t o = P.a32 ? (uint16_t)fetch32(ip) : fetch16(ip);
-    IP = ip;
+    IP = ip.ip;
     return o;
 }
-void op_mov_al_ob(uint16_t ip) { AL = rd8(seg_value(S_DS), moffs(ip)); }
-void op_mov_ob_al(uint16_t ip) { wr8(seg_value(S_DS), moffs(ip), AL); }
-void op_mov_ax_ov(uint16_t ip)
+void op_mov_al_ob(Code ip) { AL = rd8(seg_value(S_DS), moffs(ip)); }
+void op_mov_ob_al(Code ip) { wr8(seg_value(S_DS), moffs(ip), AL); }
+void op_mov_ax_ov(Code ip)
 {
     uint16_t o = moffs(ip);
     if (P.o32)
@@ -313,7 +313,7 @@ void op_mov_ax_ov(uint16_t ip)
     else
         AX = rd16(seg_value(S_DS), o);
 }
-void op_mov_ov_ax(uint16_t ip)
+void op_mov_ov_ax(Code ip)
 {
     uint16_t o = moffs(ip);
     if (P.o32)
@@ -324,18 +324,18 @@ void op_mov_ov_ax(uint16_t ip)
 
 // ---- INC, DEC, PUSH, POP, XCHG with a register -----------------------------
 
-template <int R> void op_inc_rv(uint16_t ip)
+template <int R> void op_inc_rv(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         cpu.r[R].e = inc32(cpu.r[R].e);
     else
         cpu.r[R].w = inc16(cpu.r[R].w);
 }
 
-template <int R> void op_dec_rv(uint16_t ip)
+template <int R> void op_dec_rv(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         cpu.r[R].e = dec32(cpu.r[R].e);
     else
@@ -343,27 +343,27 @@ template <int R> void op_dec_rv(uint16_t ip)
 }
 
 // PUSH SP pushes the value SP had before the instruction.
-template <int R> void op_push_rv(uint16_t ip)
+template <int R> void op_push_rv(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         push32(cpu.r[R].e);
     else
         push16(cpu.r[R].w);
 }
 
-template <int R> void op_pop_rv(uint16_t ip)
+template <int R> void op_pop_rv(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         cpu.r[R].e = pop32();
     else
         cpu.r[R].w = pop16();
 }
 
-template <int R> void op_xchg_ax_rv(uint16_t ip)
+template <int R> void op_xchg_ax_rv(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32) {
         uint32_t t = EAX;
         EAX = cpu.r[R].e;
@@ -375,40 +375,40 @@ template <int R> void op_xchg_ax_rv(uint16_t ip)
     }
 }
 
-void op_nop(uint16_t ip) { IP = ip; }
+void op_nop(Code ip) { IP = ip.ip; }
 
-template <typename T> void pusha(uint16_t ip)
+template <typename T> void pusha(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     T sp = greg<T>(R_SP);
     for (int r = R_AX; r <= R_DI; r++)
         push<T>(r == R_SP ? sp : greg<T>(r));
 }
-void op_pusha(uint16_t ip) { BY_OPSIZE(pusha); }
+void op_pusha(Code ip) { BY_OPSIZE(pusha); }
 
-template <typename T> void popa(uint16_t ip)
+template <typename T> void popa(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     for (int r = R_DI; r >= R_AX; r--) {
         T v = pop<T>();
         if (r != R_SP)
             greg<T>(r) = v;
     }
 }
-void op_popa(uint16_t ip) { BY_OPSIZE(popa); }
+void op_popa(Code ip) { BY_OPSIZE(popa); }
 
-template <typename T> void push_i(uint16_t ip)
+template <typename T> void push_i(Code ip)
 {
     T imm = fetch<T>(ip);
-    IP = ip;
+    IP = ip.ip;
     push<T>(imm);
 }
-void op_push_iv(uint16_t ip) { BY_OPSIZE(push_i); }
+void op_push_iv(Code ip) { BY_OPSIZE(push_i); }
 
-void op_push_ib(uint16_t ip)
+void op_push_ib(Code ip)
 {
     int8_t v = (int8_t)fetch8(ip);
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         push32((uint32_t)(int32_t)v);
     else
@@ -417,22 +417,22 @@ void op_push_ib(uint16_t ip)
 
 // ---- Multiply, divide, BOUND -----------------------------------------------
 
-template <typename T, typename IT> void imul_g_e_i(uint16_t ip)
+template <typename T, typename IT> void imul_g_e_i(Code ip)
 {
     uint8_t m = fetch8(ip);
     T v = rm_read<T>(m, ip);
     T imm = (T)(std::make_signed_t<IT>)fetch<IT>(ip);
-    IP = ip;
+    IP = ip.ip;
     greg<T>(m >> 3) = imul3(v, imm);
 }
-void op_imul_gv_ev_iv(uint16_t ip)
+void op_imul_gv_ev_iv(Code ip)
 {
     if (P.o32)
         imul_g_e_i<uint32_t, uint32_t>(ip);
     else
         imul_g_e_i<uint16_t, uint16_t>(ip);
 }
-void op_imul_gv_ev_ib(uint16_t ip)
+void op_imul_gv_ev_ib(Code ip)
 {
     if (P.o32)
         imul_g_e_i<uint32_t, uint8_t>(ip);
@@ -442,7 +442,7 @@ void op_imul_gv_ev_ib(uint16_t ip)
 
 // BOUND: a signed index outside [lower, upper] raises interrupt 5 with the
 // frame at the BOUND itself.
-template <typename T> void bound(uint16_t ip)
+template <typename T> void bound(Code ip)
 {
     using S = std::make_signed_t<T>;
     uint8_t m = fetch8(ip);
@@ -451,20 +451,20 @@ template <typename T> void bound(uint16_t ip)
         return;
     }
     Mem a = ea_mem(m, ip);
-    IP = ip;
+    IP = ip.ip;
     S lo = (S)mem_rd<T>(a);
     S hi = (S)mem_rd<T>(Mem{a.seg, (uint16_t)(a.off + sizeof(T))});
     S v = (S)greg<T>(m >> 3);
     if (v < lo || v > hi)
         fault_at_start(EXC_BOUND);
 }
-void op_bound_gv_ma(uint16_t ip) { BY_OPSIZE(bound); }
+void op_bound_gv_ma(Code ip) { BY_OPSIZE(bound); }
 
 // ---- Group 2: shifts and rotates -------------------------------------------
 
 enum { COUNT_ONE, COUNT_CL, COUNT_IMM };
 
-template <int C> HOT unsigned shift_count(uint16_t &ip)
+template <int C> HOT unsigned shift_count(Code &ip)
 {
     if constexpr (C == COUNT_ONE)
         return 1;
@@ -474,27 +474,27 @@ template <int C> HOT unsigned shift_count(uint16_t &ip)
         return fetch8(ip);
 }
 
-template <typename T, int C> void shift_e(uint16_t ip)
+template <typename T, int C> void shift_e(Code ip)
 {
     uint8_t m = fetch8(ip);
     int op = (m >> 3) & 7;
     if (m >= MODRM_REG_FORM) {
         unsigned n = shift_count<C>(ip);
-        IP = ip;
+        IP = ip.ip;
         T &r = greg<T>(m);
         r = Prim<T>::shift(op, r, n);
     } else {
         Mem a = ea_mem(m, ip);
         unsigned n = shift_count<C>(ip);
-        IP = ip;
+        IP = ip.ip;
         T v = mem_rd<T>(a);
         if (n & 31)
             mem_wr<T>(a, Prim<T>::shift(op, v, n));
     }
 }
 
-template <int C> void op_grp2_eb(uint16_t ip) { shift_e<uint8_t, C>(ip); }
-template <int C> void op_grp2_ev(uint16_t ip)
+template <int C> void op_grp2_eb(Code ip) { shift_e<uint8_t, C>(ip); }
+template <int C> void op_grp2_ev(Code ip)
 {
     if (P.o32)
         shift_e<uint32_t, C>(ip);
@@ -506,58 +506,58 @@ template <int C> void op_grp2_ev(uint16_t ip)
 
 // Divisions leave IP at the instruction while they run, so that a divide
 // error's frame points at it; a successful one continues after it.
-template <typename T> void divide(int (*fn)(T), uint8_t m, uint16_t ip)
+template <typename T> void divide(int (*fn)(T), uint8_t m, Code ip)
 {
     T v = rm_read<T>(m, ip);
     IP = P.start_ip;
     if (fn(v))
-        IP = ip;
+        IP = ip.ip;
 }
 
-template <typename T> void grp3_test(uint8_t m, uint16_t ip)
+template <typename T> void grp3_test(uint8_t m, Code ip)
 {
     T v = rm_read<T>(m, ip);
     T imm = fetch<T>(ip);
-    IP = ip;
+    IP = ip.ip;
     Prim<T>::and_(v, imm);
 }
-template <typename T> void grp3_not(uint8_t m, uint16_t ip)
+template <typename T> void grp3_not(uint8_t m, Code ip)
 {
     rm_modify<T>(m, ip, [](T v) { return (T)~v; });
-    IP = ip;
+    IP = ip.ip;
 }
-template <typename T> void grp3_neg(uint8_t m, uint16_t ip)
+template <typename T> void grp3_neg(uint8_t m, Code ip)
 {
     rm_modify<T>(m, ip, [](T v) { return Prim<T>::neg(v); });
-    IP = ip;
+    IP = ip.ip;
 }
-template <typename T> void grp3_mul(uint8_t m, uint16_t ip)
+template <typename T> void grp3_mul(uint8_t m, Code ip)
 {
     T v = rm_read<T>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     Prim<T>::mul(v);
 }
-template <typename T> void grp3_imul(uint8_t m, uint16_t ip)
+template <typename T> void grp3_imul(uint8_t m, Code ip)
 {
     T v = rm_read<T>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     Prim<T>::imul(v);
 }
-template <typename T> void grp3_div(uint8_t m, uint16_t ip) { divide<T>(Prim<T>::div, m, ip); }
-template <typename T> void grp3_idiv(uint8_t m, uint16_t ip) { divide<T>(Prim<T>::idiv, m, ip); }
+template <typename T> void grp3_div(uint8_t m, Code ip) { divide<T>(Prim<T>::div, m, ip); }
+template <typename T> void grp3_idiv(uint8_t m, Code ip) { divide<T>(Prim<T>::idiv, m, ip); }
 
 template <typename T> constexpr GroupFn grp3_ops[8] = {
     grp3_test<T>, grp3_test<T>, grp3_not<T>, grp3_neg<T>,
     grp3_mul<T>, grp3_imul<T>, grp3_div<T>, grp3_idiv<T>,
 };
 
-void op_grp3_eb(uint16_t ip)
+void op_grp3_eb(Code ip)
 {
     uint8_t m = fetch8(ip);
     grp3_ops<uint8_t>[(m >> 3) & 7](m, ip);
 }
 
-void op_grp3_ev(uint16_t ip)
+void op_grp3_ev(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (P.o32)
@@ -568,79 +568,79 @@ void op_grp3_ev(uint16_t ip)
 
 // ---- Groups 4 and 5: INC DEC and the indirect transfers, the HLE escape ----
 
-void op_grp4_eb(uint16_t ip)
+void op_grp4_eb(Code ip)
 {
     uint8_t m = fetch8(ip);
     switch ((m >> 3) & 7) {
     case 0:
         rm_modify<uint8_t>(m, ip, [](uint8_t v) { return inc8(v); });
-        IP = ip;
+        IP = ip.ip;
         break;
     case 1:
         rm_modify<uint8_t>(m, ip, [](uint8_t v) { return dec8(v); });
-        IP = ip;
+        IP = ip.ip;
         break;
     default: {
         if (m != HLE_ESCAPE_MODRM)
             unimpl(0xFE, m);
         uint16_t id = fetch16(ip);
-        IP = ip;
+        IP = ip.ip;
         hle_callback(id);
         break;
     }
     }
 }
 
-template <typename T> void grp5_inc(uint8_t m, uint16_t ip)
+template <typename T> void grp5_inc(uint8_t m, Code ip)
 {
     rm_modify<T>(m, ip, [](T v) { return Prim<T>::inc(v); });
-    IP = ip;
+    IP = ip.ip;
 }
-template <typename T> void grp5_dec(uint8_t m, uint16_t ip)
+template <typename T> void grp5_dec(uint8_t m, Code ip)
 {
     rm_modify<T>(m, ip, [](T v) { return Prim<T>::dec(v); });
-    IP = ip;
+    IP = ip.ip;
 }
 
 // Near transfers keep the low 16 bits of a 32-bit target; a 32-bit call
 // pushes a 4-byte return slot.
-template <typename T> void grp5_call(uint8_t m, uint16_t ip)
+template <typename T> void grp5_call(uint8_t m, Code ip)
 {
     T target = rm_read<T>(m, ip);
-    IP = ip;
-    push<T>(ip);
+    IP = ip.ip;
+    push<T>(ip.ip);
     IP = (uint16_t)target;
 }
 
-template <typename T> void grp5_jmp(uint8_t m, uint16_t ip) { IP = (uint16_t)rm_read<T>(m, ip); }
+template <typename T> void grp5_jmp(uint8_t m, Code ip) { IP = (uint16_t)rm_read<T>(m, ip); }
 
 // Far pointers in memory: a 16-bit offset, or a 32-bit one of which the low
 // half is used, followed by the segment.
-template <typename T> bool far_pointer(uint8_t m, uint16_t &ip, uint16_t *seg, uint16_t *off)
+template <typename T> bool far_pointer(uint8_t m, Code &ip, uint16_t *seg, uint16_t *off)
 {
     if (m >= MODRM_REG_FORM) {
         fault_at_start(EXC_INVALID_OPCODE);
         return false;
     }
     Mem a = ea_mem(m, ip);
-    IP = ip;
+    IP = ip.ip;
     *off = (uint16_t)mem_rd<T>(a);
     *seg = rd16(a.seg, (uint16_t)(a.off + sizeof(T)));
     return true;
 }
 
-template <typename T> void grp5_call_far(uint8_t m, uint16_t ip)
+template <typename T> void grp5_call_far(uint8_t m, Code ip)
 {
     uint16_t seg, off;
     if (!far_pointer<T>(m, ip, &seg, &off))
         return;
     push16(CS);
-    push16(ip);
+    push16(ip.ip);
     CS = seg;
     IP = off;
 }
 
-template <typename T> void grp5_jmp_far(uint8_t m, uint16_t ip)
+template <typename T> void grp5_jmp_far(uint8_t m, Code ip)
 {
     uint16_t seg, off;
     if (!far_pointer<T>(m, ip, &seg, &off))
@@ -649,21 +649,21 @@ template <typename T> void grp5_jmp_far(uint8_t m, uint16_t ip)
     IP = off;
 }
 
-template <typename T> void grp5_push(uint8_t m, uint16_t ip)
+template <typename T> void grp5_push(uint8_t m, Code ip)
 {
     T v = rm_read<T>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     push<T>(v);
 }
 
-void grp5_bad(uint8_t m, uint16_t) { unimpl(0xFF, m); }
+void grp5_bad(uint8_t m, Code) { unimpl(0xFF, m); }
 
 template <typename T> constexpr GroupFn grp5_ops[8] = {
     grp5_inc<T>, grp5_dec<T>, grp5_call<T>, grp5_call_far<T>,
     grp5_jmp<T>, grp5_jmp_far<T>, grp5_push<T>, grp5_bad,
 };
 
-void op_grp5_ev(uint16_t ip)
+void op_grp5_ev(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (P.o32)
@@ -674,32 +674,32 @@ void op_grp5_ev(uint16_t ip)
 
 // ---- Control transfer ------------------------------------------------------
 
-void op_jmp_rel8(uint16_t ip)
+void op_jmp_rel8(Code ip)
 {
     int8_t d = (int8_t)fetch8(ip);
-    IP = (uint16_t)(ip + d);
+    IP = (uint16_t)(ip.ip + d);
 }
 
-void op_jmp_relv(uint16_t ip)
+void op_jmp_relv(Code ip)
 {
     uint32_t d = P.o32 ? fetch32(ip) : fetch16(ip);
-    IP = (uint16_t)(ip + d);
+    IP = (uint16_t)(ip.ip + d);
 }
 
-void op_call_relv(uint16_t ip)
+void op_call_relv(Code ip)
 {
     uint32_t d = P.o32 ? fetch32(ip) : fetch16(ip);
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
-        push32(ip);
+        push32(ip.ip);
     else
-        push16(ip);
-    IP = (uint16_t)(ip + d);
+        push16(ip.ip);
+    IP = (uint16_t)(ip.ip + d);
 }
 
-void op_ret(uint16_t) { IP = P.o32 ? (uint16_t)pop32() : pop16(); }
+void op_ret(Code) { IP = P.o32 ? (uint16_t)pop32() : pop16(); }
 
-void op_ret_iw(uint16_t ip)
+void op_ret_iw(Code ip)
 {
     uint16_t n = fetch16(ip);
     IP = P.o32 ? (uint16_t)pop32() : pop16();
@@ -707,7 +707,7 @@ void op_ret_iw(uint16_t ip)
 }
 
 // Far transfers always use 16-bit stack slots and 16:16 pointers.
-void op_jmp_far_ap(uint16_t ip)
+void op_jmp_far_ap(Code ip)
 {
     uint16_t off = fetch16(ip);
     uint16_t seg = fetch16(ip);
@@ -715,24 +715,24 @@ void op_jmp_far_ap(uint16_t ip)
     IP = off;
 }
 
-void op_call_far_ap(uint16_t ip)
+void op_call_far_ap(Code ip)
 {
     uint16_t off = fetch16(ip);
     uint16_t seg = fetch16(ip);
-    IP = ip;
+    IP = ip.ip;
     push16(CS);
-    push16(ip);
+    push16(ip.ip);
     CS = seg;
     IP = off;
 }
 
-void op_retf(uint16_t)
+void op_retf(Code)
 {
     IP = pop16();
     CS = pop16();
 }
 
-void op_retf_iw(uint16_t ip)
+void op_retf_iw(Code ip)
 {
     uint16_t n = fetch16(ip);
     IP = pop16();
@@ -740,7 +740,7 @@ void op_retf_iw(uint16_t ip)
     SP = (uint16_t)(SP + n);
 }
 
-void op_iret(uint16_t)
+void op_iret(Code)
 {
     IP = pop16();
     CS = pop16();
@@ -749,7 +749,7 @@ void op_iret(uint16_t)
 }
 
 // LOOP, LOOPE, LOOPNE and JCXZ count with ECX under a 67h prefix.
-template <int KIND> void op_loop(uint16_t ip)
+template <int KIND> void op_loop(Code ip)
 {
     enum { LOOPNE, LOOPE, LOOP, JCXZ };
     int8_t d = (int8_t)fetch8(ip);
@@ -764,15 +764,15 @@ template <int KIND> void op_loop(uint16_t ip)
         else if (KIND == LOOPE)
             go = go && ZF_();
     }
-    IP = go ? (uint16_t)(ip + d) : ip;
+    IP = go ? (uint16_t)(ip.ip + d) : ip.ip;
 }
 
 // ENTER: the frame pointer chain of nesting levels 1-31, with 16-bit slots.
-void op_enter(uint16_t ip)
+void op_enter(Code ip)
 {
     uint16_t size = fetch16(ip);
     unsigned level = fetch8(ip) & ENTER_LEVEL_MASK;
-    IP = ip;
+    IP = ip.ip;
     push16(BP);
     uint16_t frame = SP;
     if (level > 0) {
@@ -786,25 +786,25 @@ void op_enter(uint16_t ip)
     SP = (uint16_t)(SP - size);
 }
 
-void op_leave(uint16_t ip)
+void op_leave(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     SP = BP;
     BP = pop16();
 }
 
 // ---- Interrupts -----------------------------------------------------------
 
-void op_int3(uint16_t ip)
+void op_int3(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     cpu_int_enter(INT_BREAKPOINT);
 }
 
-void op_int_ib(uint16_t ip)
+void op_int_ib(Code ip)
 {
     uint8_t n = fetch8(ip);
-    IP = ip;
+    IP = ip.ip;
     if (n >= FPU_EMU_INT_FIRST && n <= FPU_EMU_INT_LAST && fpu_emu_int(n))
         return;
     if (debug_level > 1)
@@ -813,18 +813,18 @@ void op_int_ib(uint16_t ip)
     cpu_int_enter(n);
 }
 
-void op_into(uint16_t ip)
+void op_into(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (OF_())
         cpu_int_enter(INT_OVERFLOW);
 }
 
 // ---- Flags, conversions, BCD ----------------------------------------------
 
-void op_pushf(uint16_t ip)
+void op_pushf(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         push32(flags_get());
     else
@@ -832,178 +832,183 @@ void op_pushf(uint16_t ip)
 }
 
 // A 16-bit POPF keeps the upper half of EFLAGS.
-void op_popf(uint16_t ip)
+void op_popf(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         flags_set(pop32());
     else
         flags_set((cpu.flags & 0xFFFF0000u) | pop16());
 }
 
-void op_sahf(uint16_t ip)
+void op_sahf(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     flags_set((flags_get() & 0xFFFFFF00u) | AH);
 }
 
-void op_lahf(uint16_t ip)
+void op_lahf(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     AH = (uint8_t)flags_get();
 }
 
-void op_cbw(uint16_t ip)
+void op_cbw(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         EAX = (uint32_t)(int32_t)(int16_t)AX;
     else
         AX = (uint16_t)(int8_t)AL;
 }
 
-void op_cwd(uint16_t ip)
+void op_cwd(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         EDX = (int32_t)EAX < 0 ? 0xFFFFFFFFu : 0;
     else
         DX = (int16_t)AX < 0 ? 0xFFFF : 0;
 }
 
-void op_cmc(uint16_t ip)
+void op_cmc(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     lf_resolve();
     cpu.flags ^= F_CF;
 }
 
-void op_clc(uint16_t ip)
+void op_clc(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     SET_CF(0);
 }
 
-void op_stc(uint16_t ip)
+void op_stc(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     SET_CF(1);
 }
 
-void op_cli(uint16_t ip)
+void op_cli(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     cpu.flags &= ~F_IF;
 }
 
-void op_sti(uint16_t ip)
+void op_sti(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     cpu.flags |= F_IF;
 }
 
-void op_cld(uint16_t ip)
+void op_cld(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     cpu.flags &= ~F_DF;
 }
 
-void op_std(uint16_t ip)
+void op_std(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     cpu.flags |= F_DF;
 }
 
-void op_salc(uint16_t ip)
+void op_salc(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     AL = CF_() ? 0xFF : 0x00;
 }
 
-void op_daa(uint16_t ip)
+void op_daa(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     daa();
 }
 
-void op_das(uint16_t ip)
+void op_das(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     das();
 }
 
-void op_aaa(uint16_t ip)
+void op_aaa(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     aaa();
 }
 
-void op_aas(uint16_t ip)
+void op_aas(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     aas();
 }
 
 // AAM 0 is a divide error with the frame at the AAM.
-void op_aam_ib(uint16_t ip)
+void op_aam_ib(Code ip)
 {
     uint8_t base = fetch8(ip);
     IP = P.start_ip;
     if (aam(base))
-        IP = ip;
+        IP = ip.ip;
 }
 
-void op_aad_ib(uint16_t ip)
+void op_aad_ib(Code ip)
 {
     uint8_t base = fetch8(ip);
-    IP = ip;
+    IP = ip.ip;
     aad(base);
 }
 
-void op_xlat(uint16_t ip)
+void op_xlat(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     uint32_t base = P.a32 ? EBX : BX;
     AL = rd8(seg_value(S_DS), (uint16_t)(base + AL));
 }
 
 // ---- Prefixes: record and dispatch the next byte ----------------------------
 
-template <int S> void op_prefix_seg(uint16_t ip)
+template <int S> void op_prefix_seg(Code ip)
 {
     P.seg = S;
-    uint8_t op = fetch8(ip);
-    op_table[op](ip);
+    Code next = code_at(ip.ip);
+    uint8_t op = fetch8(next);
+    op_table[op](next);
 }
 
-void op_prefix_o32(uint16_t ip)
+void op_prefix_o32(Code ip)
 {
     P.o32 = 1;
-    uint8_t op = fetch8(ip);
-    op_table[op](ip);
+    Code next = code_at(ip.ip);
+    uint8_t op = fetch8(next);
+    op_table[op](next);
 }
 
-void op_prefix_a32(uint16_t ip)
+void op_prefix_a32(Code ip)
 {
     P.a32 = 1;
-    uint8_t op = fetch8(ip);
-    op_table[op](ip);
+    Code next = code_at(ip.ip);
+    uint8_t op = fetch8(next);
+    op_table[op](next);
 }
 
-template <int R> void op_prefix_rep(uint16_t ip)
+template <int R> void op_prefix_rep(Code ip)
 {
     P.rep = R;
-    uint8_t op = fetch8(ip);
-    op_table[op](ip);
+    Code next = code_at(ip.ip);
+    uint8_t op = fetch8(next);
+    op_table[op](next);
 }
 
-void op_prefix_lock(uint16_t ip)
+void op_prefix_lock(Code ip)
 {
-    uint8_t op = fetch8(ip);
-    op_table[op](ip);
+    Code next = code_at(ip.ip);
+    uint8_t op = fetch8(next);
+    op_table[op](next);
 }
 
-void op_escape_0f(uint16_t ip)
+void op_escape_0f(Code ip)
 {
     uint8_t op = fetch8(ip);
     op_table_0f[op](ip);
@@ -1011,25 +1016,25 @@ void op_escape_0f(uint16_t ip)
 
 // ---- x87, ports, HLT, strings -----------------------------------------------
 
-template <uint8_t OP> void op_esc(uint16_t ip)
+template <uint8_t OP> void op_esc(Code ip)
 {
     uint8_t m = fetch8(ip);
     Mem a = {0, 0};
     if (m < MODRM_REG_FORM)
         a = ea_mem(m, ip);
-    IP = ip;
+    IP = ip.ip;
     fpu_exec(OP, m, a.seg, a.off);
 }
 
-HOT uint8_t port_imm(uint16_t &ip)
+HOT uint8_t port_imm(Code &ip)
 {
     uint8_t p = fetch8(ip);
-    IP = ip;
+    IP = ip.ip;
     return p;
 }
 
-void op_in_al_ib(uint16_t ip) { AL = port_in8(port_imm(ip)); }
-void op_in_ax_ib(uint16_t ip)
+void op_in_al_ib(Code ip) { AL = port_in8(port_imm(ip)); }
+void op_in_ax_ib(Code ip)
 {
     uint8_t p = port_imm(ip);
     if (P.o32)
@@ -1037,8 +1042,8 @@ void op_in_ax_ib(uint16_t ip)
     else
         AX = port_in16(p);
 }
-void op_out_ib_al(uint16_t ip) { port_out8(port_imm(ip), AL); }
-void op_out_ib_ax(uint16_t ip)
+void op_out_ib_al(Code ip) { port_out8(port_imm(ip), AL); }
+void op_out_ib_ax(Code ip)
 {
     uint8_t p = port_imm(ip);
     if (P.o32)
@@ -1046,50 +1051,50 @@ void op_out_ib_ax(uint16_t ip)
     else
         port_out16(p, AX);
 }
-void op_in_al_dx(uint16_t ip)
+void op_in_al_dx(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     AL = port_in8(DX);
 }
-void op_in_ax_dx(uint16_t ip)
+void op_in_ax_dx(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         EAX = port_in32(DX);
     else
         AX = port_in16(DX);
 }
-void op_out_dx_al(uint16_t ip)
+void op_out_dx_al(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     port_out8(DX, AL);
 }
-void op_out_dx_ax(uint16_t ip)
+void op_out_dx_ax(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         port_out32(DX, EAX);
     else
         port_out16(DX, AX);
 }
 
-void op_hlt(uint16_t ip)
+void op_hlt(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     hle_halt();
 }
 
-template <uint8_t OP> void op_string(uint16_t ip)
+template <uint8_t OP> void op_string(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     string_op(OP);
 }
 
 // 63h (ARPL) and F1h (INT1) do not exist in real mode here.
-void op_bad(uint16_t ip)
+void op_bad(Code ip)
 {
-    IP = ip;
-    unimpl(rd8(CS, (uint16_t)(ip - 1)), 0x00);
+    IP = ip.ip;
+    unimpl(rd8(CS, (uint16_t)(ip.ip - 1)), 0x00);
 }
 
 } // namespace
@@ -1355,7 +1360,7 @@ const OpFn op_table[256] = {
 
 static_assert(offsetof(Prefix, start_cs) == offsetof(Prefix, start_ip) + 2);
 
-void interp_exec(void)
+HOT void exec_one(void)
 {
     uint16_t ip = IP, cs = CS;
     uint32_t lin = LIN(cs, ip);
@@ -1370,13 +1375,36 @@ void interp_exec(void)
     interp_insn_lin = lin;
     if (UNLIKELY(interp_profile != nullptr))
         interp_profile[lin >> 4]++;
-    op_table[rd8l(lin)]((uint16_t)(ip + 1));
+    const uint8_t *pc = code_window(cs, ip);
+    op_table[pc[0]](Code{(uint16_t)(ip + 1), pc + 1});
 }
+
+void interp_exec(void) { exec_one(); }
 
 void cpu_step(void)
 {
     cpu.icount++;
-    interp_exec();
+    exec_one();
+}
+
+// The common path of cpu_run_until, here so that the step inlines into the
+// loop. Each round is one round of the run loop in which nothing but the
+// step happens: the return point is not reached, the poll countdown does not
+// run out and no interrupt can be taken. Anything else goes back to the
+// caller, which runs that round in full. The countdown is only decremented
+// when it stays above 0, so the caller sees the value it would have had.
+int interp_run(uint16_t retcs, uint16_t retip, uint16_t sp_mark)
+{
+    for (;;) {
+        // IP first: code mostly runs in the segment it returns to.
+        if (IP == retip && CS == retcs && (int16_t)(uint16_t)(SP - sp_mark) >= 0)
+            return 1;
+        if (UNLIKELY(poll_counter <= 1 || (irq_pending && (cpu.flags & F_IF))))
+            return 0;
+        poll_counter--;
+        cpu.icount++;
+        exec_one();
+    }
 }
 
 void unimpl(uint8_t op1, uint8_t op2)

@@ -12,12 +12,22 @@
 
 #include "machine/cpu.h"
 
-// A handler receives the offset of the byte after its opcode and fetches
-// the rest of the instruction through that local copy of IP; it stores IP
-// once, when the instruction has been fetched (or as soon as it calls out to
-// something that reads IP). Keeping IP out of memory between the fetches
-// keeps a store-to-load round trip per fetched field off the critical path.
-using OpFn = void (*)(uint16_t ip);
+// The bytes of the instruction being decoded: ip is the offset of the next
+// byte, pc points at a host copy of it. A code window guarantees
+// CODE_WINDOW readable bytes from where it starts, so the fetches below are
+// plain loads; every instruction fits in a window that starts at its opcode
+// (prefix handlers open a new window after each prefix).
+struct Code {
+    uint16_t ip;
+    const uint8_t *pc;
+};
+
+// A handler receives the code position after its opcode and fetches the
+// rest of the instruction through that local copy of IP; it stores IP once,
+// when the instruction has been fetched and before it calls anything that
+// reads IP. Keeping IP out of memory between the fetches keeps a
+// store-to-load round trip per fetched field off the critical path.
+using OpFn = void (*)(Code ip);
 extern const OpFn op_table[256];    // one-byte map
 extern const OpFn op_table_0f[256]; // second byte after 0Fh
 
@@ -25,6 +35,10 @@ extern const OpFn op_table_0f[256]; // second byte after 0Fh
 // the instruction and dispatches its first byte. cpu_step is this plus the
 // instruction count.
 void interp_exec(void);
+// Steps the machine as long as the run loop has nothing else to do; returns
+// 1 when CS:IP is the return point of cpu_run_until (with SP at or above
+// sp_mark), 0 when a poll or an interrupt is due.
+int interp_run(uint16_t retcs, uint16_t retip, uint16_t sp_mark);
 // The body of every string instruction, under the prefix state P.
 void string_op(uint8_t op);
 // Ends the run: an opcode this machine does not implement.
@@ -57,28 +71,51 @@ static inline void fault_at_start(uint8_t n)
 
 // ---- Instruction fetch (CS:IP, IP wrapping at 64 KB) --------------------
 
-HOT uint8_t fetch8(uint16_t &ip)
+constexpr unsigned CODE_WINDOW = 16;
+
+// Bytes near a page end, at the end of the segment or in an I/O page: a
+// copy read through the accessors.
+const uint8_t *code_window_slow(uint16_t cs, uint16_t ip);
+
+HOT const uint8_t *code_window(uint16_t cs, uint16_t ip)
 {
-    uint8_t v = rd8l(LIN(CS, ip));
-    ip = (uint16_t)(ip + 1);
+    uint32_t lin = LIN(cs, ip);
+    uint8_t *p = mem_page[PAGE_OF(lin)];
+    // Three separately predicted tests: as one expression the compiler
+    // materialises the middle comparison as a value first.
+    if (LIKELY(p != nullptr) && LIKELY((lin & PAGE_MASK) <= PAGE_MASK - (CODE_WINDOW - 1)) &&
+        LIKELY(ip <= 0xFFFF - (CODE_WINDOW - 1)))
+        return p + (lin & PAGE_MASK);
+    return code_window_slow(cs, ip);
+}
+
+HOT Code code_at(uint16_t ip) { return {ip, code_window(CS, ip)}; }
+
+HOT uint8_t fetch8(Code &c)
+{
+    uint8_t v = *c.pc;
+    c.pc += 1;
+    c.ip = (uint16_t)(c.ip + 1);
     return v;
 }
 
-HOT uint16_t fetch16(uint16_t &ip)
+HOT uint16_t fetch16(Code &c)
 {
-    uint16_t v = rd16(CS, ip);
-    ip = (uint16_t)(ip + 2);
+    uint16_t v = mem_ld16(c.pc);
+    c.pc += 2;
+    c.ip = (uint16_t)(c.ip + 2);
     return v;
 }
 
-HOT uint32_t fetch32(uint16_t &ip)
+HOT uint32_t fetch32(Code &c)
 {
-    uint32_t v = rd32(CS, ip);
-    ip = (uint16_t)(ip + 4);
+    uint32_t v = mem_ld32(c.pc);
+    c.pc += 4;
+    c.ip = (uint16_t)(c.ip + 4);
     return v;
 }
 
-template <typename T> HOT T fetch(uint16_t &ip)
+template <typename T> HOT T fetch(Code &ip)
 {
     if constexpr (sizeof(T) == 1)
         return fetch8(ip);
@@ -121,11 +158,22 @@ HOT uint16_t seg_value(int def)
     return cpu.seg[s < 0 ? def : s];
 }
 
-Mem ea32_mem(uint8_t modrm, uint16_t *ip); // SIB forms and 32-bit displacements
+// SIB forms and 32-bit displacements: the operand and the number of bytes
+// it took after the ModRM byte, packed as off | seg << 16 | len << 32.
+uint64_t ea32_decode(uint8_t modrm, const uint8_t *pc);
+
+HOT Mem ea32_mem(uint8_t m, Code &ip)
+{
+    uint64_t r = ea32_decode(m, ip.pc);
+    unsigned len = (unsigned)(r >> 32);
+    ip.pc += len;
+    ip.ip = (uint16_t)(ip.ip + len);
+    return {(uint16_t)(r >> 16), (uint16_t)r};
+}
 
 // 16-bit forms by rm: BX+SI, BX+DI, BP+SI, BP+DI, SI, DI, BP (a bare
 // displacement for mod 0), BX. The forms with BP default to SS.
-HOT Mem ea16_mem(uint8_t m, uint16_t &ip)
+HOT Mem ea16_mem(uint8_t m, Code &ip)
 {
     static constexpr uint8_t base[8] = {R_BX, R_BX, R_BP, R_BP, R_SI, R_DI, R_BP, R_BX};
     static constexpr uint8_t index[4] = {R_SI, R_DI, R_SI, R_DI};
@@ -144,10 +192,10 @@ HOT Mem ea16_mem(uint8_t m, uint16_t &ip)
 }
 
 // A memory operand (mod != 3), with the displacement (and SIB) fetched.
-HOT Mem ea_mem(uint8_t m, uint16_t &ip)
+HOT Mem ea_mem(uint8_t m, Code &ip)
 {
     if (UNLIKELY(P.a32))
-        return ea32_mem(m, &ip);
+        return ea32_mem(m, ip);
     return ea16_mem(m, ip);
 }
 
@@ -190,14 +238,14 @@ template <typename T> HOT T pop(void)
 }
 
 // The r/m operand of a ModRM byte: a register or memory.
-template <typename T> HOT T rm_read(uint8_t m, uint16_t &ip)
+template <typename T> HOT T rm_read(uint8_t m, Code &ip)
 {
     if (m >= MODRM_REG_FORM)
         return greg<T>(m);
     return mem_rd<T>(ea_mem(m, ip));
 }
 
-template <typename T> HOT void rm_write(uint8_t m, uint16_t &ip, T v)
+template <typename T> HOT void rm_write(uint8_t m, Code &ip, T v)
 {
     if (m >= MODRM_REG_FORM)
         greg<T>(m) = v;
@@ -206,7 +254,7 @@ template <typename T> HOT void rm_write(uint8_t m, uint16_t &ip, T v)
 }
 
 // Read-modify-write of the r/m operand; f returns the new value.
-template <typename T, typename F> HOT void rm_modify(uint8_t m, uint16_t &ip, F f)
+template <typename T, typename F> HOT void rm_modify(uint8_t m, Code &ip, F f)
 {
     if (m >= MODRM_REG_FORM) {
         T &r = greg<T>(m);
@@ -274,29 +322,29 @@ HOT uint32_t imul3(uint32_t a, uint32_t b) { return imul32_3(a, b); }
 
 // ---- Handlers shared by both maps -----------------------------------------
 
-template <int S> void op_push_sreg(uint16_t ip)
+template <int S> void op_push_sreg(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     if (P.o32)
         push32(cpu.seg[S]);
     else
         push16(cpu.seg[S]);
 }
 
-template <int S> void op_pop_sreg(uint16_t ip)
+template <int S> void op_pop_sreg(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     cpu.seg[S] = P.o32 ? (uint16_t)pop32() : pop16();
 }
 
-template <int CC> void op_jcc_rel8(uint16_t ip)
+template <int CC> void op_jcc_rel8(Code ip)
 {
     int8_t d = (int8_t)fetch8(ip);
-    IP = cond(CC) ? (uint16_t)(ip + d) : ip;
+    IP = cond(CC) ? (uint16_t)(ip.ip + d) : ip.ip;
 }
 
 // LES, LDS and (two-byte map) LSS, LFS, LGS: offset, then segment.
-template <int S> void op_load_far_pointer(uint16_t ip)
+template <int S> void op_load_far_pointer(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (m >= MODRM_REG_FORM) {
@@ -304,7 +352,7 @@ template <int S> void op_load_far_pointer(uint16_t ip)
         return;
     }
     Mem a = ea_mem(m, ip);
-    IP = ip;
+    IP = ip.ip;
     if (P.o32) {
         greg<uint32_t>(m >> 3) = mem_rd<uint32_t>(a);
         cpu.seg[S] = rd16(a.seg, (uint16_t)(a.off + 4));

@@ -14,7 +14,7 @@ constexpr unsigned SMSW_REG_FIELD = 4;
 
 // 0F 00 (SLDT STR LLDT LTR VERR VERW) and 0F 01 except SMSW: the operand is
 // decoded so the instruction is complete, then interrupt 6 at its start.
-void op_grp6(uint16_t ip)
+void op_grp6(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (m < MODRM_REG_FORM)
@@ -22,7 +22,7 @@ void op_grp6(uint16_t ip)
     fault_at_start(EXC_INVALID_OPCODE);
 }
 
-void op_grp7(uint16_t ip)
+void op_grp7(Code ip)
 {
     uint8_t m = fetch8(ip);
     if (((m >> 3) & 7) != SMSW_REG_FIELD) {
@@ -32,49 +32,49 @@ void op_grp7(uint16_t ip)
         return;
     }
     rm_write<uint16_t>(m, ip, SMSW_VALUE);
-    IP = ip;
+    IP = ip.ip;
 }
 
 // MOV r32, CRn and MOV CRn, r32 always name a register, whatever mod says.
-void op_mov_rd_cr(uint16_t ip)
+void op_mov_rd_cr(Code ip)
 {
     greg<uint32_t>(fetch8(ip)) = CR_READ_VALUE;
-    IP = ip;
+    IP = ip.ip;
 }
 
-void op_mov_cr_rd(uint16_t ip)
+void op_mov_cr_rd(Code ip)
 {
     fetch8(ip);
-    IP = ip;
+    IP = ip.ip;
 }
 
-void op_rdtsc(uint16_t ip)
+void op_rdtsc(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     EAX = (uint32_t)cpu.icount;
     EDX = (uint32_t)(cpu.icount >> 32);
 }
 
-void op_cpuid(uint16_t ip)
+void op_cpuid(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     EAX = 0;
     EBX = 0;
     ECX = 0;
     EDX = 0;
 }
 
-template <int CC> void op_jcc_relv(uint16_t ip)
+template <int CC> void op_jcc_relv(Code ip)
 {
     uint32_t d = P.o32 ? fetch32(ip) : fetch16(ip);
-    IP = cond(CC) ? (uint16_t)(ip + d) : ip;
+    IP = cond(CC) ? (uint16_t)(ip.ip + d) : ip.ip;
 }
 
-template <int CC> void op_setcc_eb(uint16_t ip)
+template <int CC> void op_setcc_eb(Code ip)
 {
     uint8_t m = fetch8(ip);
     rm_write<uint8_t>(m, ip, (uint8_t)cond(CC));
-    IP = ip;
+    IP = ip.ip;
 }
 
 // ---- Bit tests ---------------------------------------------------------------
@@ -97,20 +97,20 @@ template <int KIND, typename T> T bit_apply(T v, unsigned bit)
 
 // With a register bit offset, a memory operand is the start of a bit
 // string: the signed offset divided by the operand width selects the unit.
-template <int KIND, typename T> void bt_e_g(uint16_t ip)
+template <int KIND, typename T> void bt_e_g(Code ip)
 {
     using S = std::make_signed_t<T>;
     constexpr unsigned W = width_bits<T>;
     uint8_t m = fetch8(ip);
     T off = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
-        IP = ip;
+        IP = ip.ip;
         T &r = greg<T>(m);
         r = bit_apply<KIND>(r, off & (W - 1));
         return;
     }
     Mem a = ea_mem(m, ip);
-    IP = ip;
+    IP = ip.ip;
     int32_t unit = (int32_t)((S)off >> (W == 16 ? 4 : 5));
     a.off = (uint16_t)(a.off + unit * (int32_t)sizeof(T));
     T v = mem_rd<T>(a);
@@ -119,7 +119,7 @@ template <int KIND, typename T> void bt_e_g(uint16_t ip)
         mem_wr<T>(a, r);
 }
 
-template <int KIND> void op_bt_ev_gv(uint16_t ip)
+template <int KIND> void op_bt_ev_gv(Code ip)
 {
     if (P.o32)
         bt_e_g<KIND, uint32_t>(ip);
@@ -127,19 +127,19 @@ template <int KIND> void op_bt_ev_gv(uint16_t ip)
         bt_e_g<KIND, uint16_t>(ip);
 }
 
-template <int KIND, typename T> void bt_e_i(uint8_t m, uint16_t ip)
+template <int KIND, typename T> void bt_e_i(uint8_t m, Code ip)
 {
     constexpr unsigned W = width_bits<T>;
     if (m >= MODRM_REG_FORM) {
         unsigned bit = fetch8(ip) & (W - 1);
-        IP = ip;
+        IP = ip.ip;
         T &r = greg<T>(m);
         r = bit_apply<KIND>(r, bit);
         return;
     }
     Mem a = ea_mem(m, ip);
     unsigned bit = fetch8(ip) & (W - 1);
-    IP = ip;
+    IP = ip.ip;
     T v = mem_rd<T>(a);
     T r = bit_apply<KIND>(v, bit);
     if constexpr (KIND != BIT_TEST)
@@ -147,7 +147,7 @@ template <int KIND, typename T> void bt_e_i(uint8_t m, uint16_t ip)
 }
 
 // 0F BA: reg field 5 BTS, 6 BTR, 7 BTC, any other BT.
-template <typename T> void grp8(uint16_t ip)
+template <typename T> void grp8(Code ip)
 {
     uint8_t m = fetch8(ip);
     switch ((m >> 3) & 7) {
@@ -157,14 +157,14 @@ template <typename T> void grp8(uint16_t ip)
     default: bt_e_i<BIT_TEST, T>(m, ip); break;
     }
 }
-void op_grp8_ev_ib(uint16_t ip) { BY_OPSIZE(grp8); }
+void op_grp8_ev_ib(Code ip) { BY_OPSIZE(grp8); }
 
 // BSF and BSR: a zero source sets ZF and leaves the destination alone.
-template <bool REVERSE, typename T> void bit_scan(uint16_t ip)
+template <bool REVERSE, typename T> void bit_scan(Code ip)
 {
     uint8_t m = fetch8(ip);
     T v = rm_read<T>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     if (v == 0) {
         set_flag(F_ZF, 1);
         return;
@@ -173,14 +173,14 @@ template <bool REVERSE, typename T> void bit_scan(uint16_t ip)
     unsigned i = REVERSE ? 31 - __builtin_clz(v) : __builtin_ctz(v);
     greg<T>(m >> 3) = (T)i;
 }
-void op_bsf_gv_ev(uint16_t ip)
+void op_bsf_gv_ev(Code ip)
 {
     if (P.o32)
         bit_scan<false, uint32_t>(ip);
     else
         bit_scan<false, uint16_t>(ip);
 }
-void op_bsr_gv_ev(uint16_t ip)
+void op_bsr_gv_ev(Code ip)
 {
     if (P.o32)
         bit_scan<true, uint32_t>(ip);
@@ -199,26 +199,26 @@ static inline uint32_t dshift(bool right, uint32_t d, uint32_t s, unsigned n)
     return right ? shrd32(d, s, n) : shld32(d, s, n);
 }
 
-template <bool RIGHT, bool BY_CL, typename T> void shxd(uint16_t ip)
+template <bool RIGHT, bool BY_CL, typename T> void shxd(Code ip)
 {
     uint8_t m = fetch8(ip);
     T s = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
         unsigned n = BY_CL ? CL : fetch8(ip);
-        IP = ip;
+        IP = ip.ip;
         T &d = greg<T>(m);
         d = dshift(RIGHT, d, s, n);
         return;
     }
     Mem a = ea_mem(m, ip);
     unsigned n = BY_CL ? CL : fetch8(ip);
-    IP = ip;
+    IP = ip.ip;
     T v = mem_rd<T>(a);
     if (n & 31)
         mem_wr<T>(a, dshift(RIGHT, v, s, n));
 }
 
-template <bool RIGHT, bool BY_CL> void op_shxd_ev_gv(uint16_t ip)
+template <bool RIGHT, bool BY_CL> void op_shxd_ev_gv(Code ip)
 {
     if (P.o32)
         shxd<RIGHT, BY_CL, uint32_t>(ip);
@@ -226,27 +226,27 @@ template <bool RIGHT, bool BY_CL> void op_shxd_ev_gv(uint16_t ip)
         shxd<RIGHT, BY_CL, uint16_t>(ip);
 }
 
-template <typename T> void imul_g_e(uint16_t ip)
+template <typename T> void imul_g_e(Code ip)
 {
     uint8_t m = fetch8(ip);
     T v = rm_read<T>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     T &g = greg<T>(m >> 3);
     g = imul3(g, v);
 }
-void op_imul_gv_ev(uint16_t ip) { BY_OPSIZE(imul_g_e); }
+void op_imul_gv_ev(Code ip) { BY_OPSIZE(imul_g_e); }
 
-template <typename S, bool SIGNED, typename T> void movx(uint16_t ip)
+template <typename S, bool SIGNED, typename T> void movx(Code ip)
 {
     uint8_t m = fetch8(ip);
     S v = rm_read<S>(m, ip);
-    IP = ip;
+    IP = ip.ip;
     if constexpr (SIGNED)
         greg<T>(m >> 3) = (T)(std::make_signed_t<T>)(std::make_signed_t<S>)v;
     else
         greg<T>(m >> 3) = (T)v;
 }
-template <typename S, bool SIGNED> void op_movx_gv(uint16_t ip)
+template <typename S, bool SIGNED> void op_movx_gv(Code ip)
 {
     if (P.o32)
         movx<S, SIGNED, uint32_t>(ip);
@@ -255,12 +255,12 @@ template <typename S, bool SIGNED> void op_movx_gv(uint16_t ip)
 }
 
 // XADD: the destination gets the sum, the source register the old value.
-template <typename T> void xadd(uint16_t ip)
+template <typename T> void xadd(Code ip)
 {
     uint8_t m = fetch8(ip);
     T &g = greg<T>(m >> 3);
     if (m >= MODRM_REG_FORM) {
-        IP = ip;
+        IP = ip.ip;
         T &d = greg<T>(m);
         T old = d;
         T sum = Prim<T>::add(old, g);
@@ -268,26 +268,26 @@ template <typename T> void xadd(uint16_t ip)
         d = sum;
     } else {
         Mem a = ea_mem(m, ip);
-        IP = ip;
+        IP = ip.ip;
         T old = mem_rd<T>(a);
         T sum = Prim<T>::add(old, g);
         mem_wr<T>(a, sum);
         g = old;
     }
 }
-void op_xadd_eb_gb(uint16_t ip) { xadd<uint8_t>(ip); }
-void op_xadd_ev_gv(uint16_t ip) { BY_OPSIZE(xadd); }
+void op_xadd_eb_gb(Code ip) { xadd<uint8_t>(ip); }
+void op_xadd_ev_gv(Code ip) { BY_OPSIZE(xadd); }
 
-template <int R> void op_bswap(uint16_t ip)
+template <int R> void op_bswap(Code ip)
 {
-    IP = ip;
+    IP = ip.ip;
     cpu.r[R].e = __builtin_bswap32(cpu.r[R].e);
 }
 
-void op_0f_bad(uint16_t ip)
+void op_0f_bad(Code ip)
 {
-    IP = ip;
-    unimpl(0x0F, rd8(CS, (uint16_t)(ip - 1)));
+    IP = ip.ip;
+    unimpl(0x0F, rd8(CS, (uint16_t)(ip.ip - 1)));
 }
 
 #define BAD8 op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad, op_0f_bad

@@ -4,6 +4,8 @@
 // reported so that code which rewrites itself leaves recompiled code.
 #include "machine/cpu.h"
 
+#include "devices/vga.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -43,16 +45,17 @@ void mem_init(void)
 // open bus and drops writes like every other unmapped address.
 uint8_t io_mem_rd8(uint32_t lin)
 {
-    (void)lin;
+    if (lin - VGA_WIN_LO < VGA_WIN_HI - VGA_WIN_LO)
+        return vga_mem_rd(lin);
     return 0xFF;
 }
 
 void io_mem_wr8(uint32_t lin, uint8_t v)
 {
-    (void)lin;
-    (void)v;
     if (vga_writer_hist)
         vga_writer_hist[interp_insn_lin & 0xFFFFF]++;
+    if (lin - VGA_WIN_LO < VGA_WIN_HI - VGA_WIN_LO)
+        vga_mem_wr(lin, v);
 }
 
 // Nothing raises a watch bit yet: traced code and recompiled modules are the

@@ -10,11 +10,13 @@
 // runs with a lower SP - does not end an outer loop early.
 #include "machine/hle.h"
 
+#include "bios/bios.h"
 #include "devices/audio.h"
 #include "host/host.h"
 #include "machine/clock.h"
 #include "machine/fpu.h"
 #include "machine/hle_table.h"
+#include "machine/interp.h"
 #include "machine/pic.h"
 #include "machine/pit.h"
 #include "machine/ports.h"
@@ -37,6 +39,7 @@ void machine_poll(void)
 {
     uint64_t now = host_ticks_us();
     pit_update(now);
+    kbd_poll();
     audio_advance(now);
 }
 
@@ -45,10 +48,12 @@ static int irq_deliverable(void)
     return irq_pending && (cpu.flags & F_IF);
 }
 
+// The rounds in which only a step happens run inside the interpreter
+// (interp_run); this loop does the rounds that poll or take an interrupt.
 void cpu_run_until(uint16_t retcs, uint16_t retip, uint16_t sp_mark)
 {
     for (;;) {
-        if (CS == retcs && IP == retip && (int16_t)(uint16_t)(SP - sp_mark) >= 0)
+        if (interp_run(retcs, retip, sp_mark))
             return;
         if (--poll_counter <= 0) {
             poll_counter = POLL_STEPS;

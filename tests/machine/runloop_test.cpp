@@ -255,6 +255,35 @@ TEST_F(RunLoopTest, CheckIrqRunsTheHandlerToCompletion)
     }
 }
 
+TEST_F(RunLoopTest, PollCountdownRunsOncePerStep)
+{
+    // Five NOPs up to the return point: the countdown loses one per step
+    // and is reloaded in the step where it runs out, whatever its start.
+    constexpr int STEPS = 5;
+    struct Case {
+        int start, after;
+    } cases[] = {
+        {100, 100 - STEPS},                 // no poll
+        {STEPS + 1, 1},
+        {STEPS, POLL_STEPS},                // runs out in the last step
+        {3, POLL_STEPS - (STEPS - 3)},
+        {2, POLL_STEPS - (STEPS - 2)},
+        {1, POLL_STEPS - (STEPS - 1)},      // runs out in the first step
+        {0, POLL_STEPS - (STEPS - 1)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "start " << c.start);
+        load(CODE, 0x0000, {0x90, 0x90, 0x90, 0x90, 0x90});
+        clear_if();
+        IP = 0;
+        cpu.icount = 0;
+        poll_counter = c.start;
+        cpu_run_until(CODE, STEPS, SP);
+        EXPECT_EQ(poll_counter, c.after);
+        EXPECT_EQ(cpu.icount, (uint64_t)STEPS);
+    }
+}
+
 TEST_F(RunLoopTest, CheckIrqPollsWhenTheCountIsSpent)
 {
     poll_counter = 0;
