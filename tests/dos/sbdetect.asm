@@ -135,7 +135,8 @@ opl_write:
         loop .d2
         ret
 
-; Waits for the BIOS tick count to change (about 55 ms).
+; Waits for the BIOS tick count to move on twice: at least one whole tick
+; (55 ms), since the first change may come at once.
 wait_tick:
         sti
         xor ah, ah
@@ -143,8 +144,9 @@ wait_tick:
         mov bx, dx
 .wait:  xor ah, ah
         int 1Ah
-        cmp dx, bx
-        je .wait
+        sub dx, bx
+        cmp dx, 2
+        jb .wait
         ret
 
 msg_ok          db "SB 3.02 OPL ok", 13, 10, "$"

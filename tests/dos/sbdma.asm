@@ -164,12 +164,14 @@ dma_setup:
         out 0Ah, al
         ret
 
-; Waits until [irqs] reaches CX; CF set after the timeout.
+; Waits until [irqs] reaches CX; CF set after the timeout. (INT 1Ah
+; returns the tick count in CX:DX, so the target is kept in SI.)
 wait_irqs:
+        mov si, cx
         xor ah, ah
         int 1Ah
         mov bx, dx
-.wait:  cmp [irqs], cx
+.wait:  cmp [irqs], si
         jae .ok
         xor ah, ah
         int 1Ah
