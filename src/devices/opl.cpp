@@ -476,6 +476,9 @@ static double rhythm_out(void)
     uint32_t z = (x >> PHASE_FRAC_BITS) & WAVE_MASK;
     uint32_t yy = (y >> 5) ^ (y >> 3);
     uint32_t zz = ((z >> 2) ^ (z >> 7)) | (z >> 3);
+    // The hi-hat, snare and cymbal do not follow their own phases: they read
+    // the waveform at fixed positions picked by bits of the hi-hat and
+    // cymbal phases and by the noise bit, which gives their metallic noise.
     int b = (yy | zz) & 1;
     int n = opl.noise & 1;
     int hh_pos = b ? (n ? 720 : 564) : (n ? 52 : 208);
