@@ -7,7 +7,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # What the demo starts the player with.
-demo_args=(--help)
+demo_args=(--headless --root "$repo/build/dos" DEMO.COM)
 
 "$repo/scripts/setup.sh"
 "$repo/scripts/build.sh" build

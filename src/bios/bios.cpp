@@ -5,6 +5,7 @@
 
 #include "bios/font.h"
 #include "devices/vga.h"
+#include "dos/dos.h"
 #include "machine/cpu.h"
 #include "machine/hle.h"
 #include "machine/ports.h"
@@ -44,12 +45,6 @@ void bios_set_zf(int on)
     flags_set(on ? f | F_ZF : f & ~F_ZF);
 }
 
-// Until DOS supplies its date source, the BIOS clock reads the host's local time.
-__attribute__((weak)) void dos_date_now(struct tm *out)
-{
-    time_t now = time(nullptr);
-    localtime_r(&now, out);
-}
 
 
 static uint8_t bcd(int v) { return (uint8_t)((v / 10) << 4 | v % 10); }

@@ -61,6 +61,3 @@ static inline uint32_t bda(uint32_t off) { return BDA + off; }
 void bios_set_cf(int on);
 void bios_set_zf(int on);
 
-// Hooks of other parts; the defaults do nothing or read the host clock.
-struct tm;
-void dos_date_now(struct tm *out);

@@ -33,3 +33,8 @@ const char *host_base_path(void)
 {
     return SDL_GetBasePath();
 }
+
+int host_run(int (*fn)(void))
+{
+    return fn();
+}

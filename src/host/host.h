@@ -11,3 +11,5 @@ extern volatile int host_quit_requested;
 void host_shutdown(void);
 void host_error(const char *msg);
 const char *host_base_path(void);
+// Runs the machine: fn on the calling thread; its result.
+int host_run(int (*fn)(void));

@@ -7,6 +7,7 @@
 #include "devices/opl.h"
 #include "devices/sb.h"
 #include "devices/vga.h"
+#include "dos/dos.h"
 #include "host/host.h"
 #include "machine/cpu.h"
 #include "machine/hle.h"
@@ -246,13 +247,100 @@ static uint32_t *alloc_counters(size_t n)
 
 // The machine is built in one fixed order, so every run registers its
 // stubs and vectors at the same addresses.
-static void start_machine(void)
+static void start_machine(const char *root)
 {
     machine_init();
     bios_init();
     vga_init();
     sb_init();
     opl_init();
+    dos_init(root);
+}
+
+int run_main(void)
+{
+    return dos_run_program(run_prog, run_tail);
+}
+
+static const char cannot_find[] =
+    "Cannot find %s in %s.\n\nStart halverd with --root set to a folder that holds it "
+    "(a copy of Reference/VRK), for example:\n  halverd --root ~/vrk";
+
+static void missing_program(const char *program, const char *where)
+{
+    char msg[DOS_ROOT_MAX + 512];
+    snprintf(msg, sizeof msg, cannot_find, program, where);
+    host_error(msg);
+    host_shutdown();
+}
+
+static int try_root(const char *folder, const char *program)
+{
+    snprintf(dos_root, sizeof dos_root, "%s", folder);
+    return dos_program_home(program);
+}
+
+// The executable's folder and up to two parents, each as it is and with
+// VRK below it.
+static int search_installation(const char *program)
+{
+    const char *base = host_base_path();
+    if (!base)
+        return 0;
+    char dir[DOS_ROOT_MAX - 8];
+    snprintf(dir, sizeof dir, "%s", base);
+    for (int level = 0; level < 3 && dir[0]; level++) {
+        if (try_root(dir, program))
+            return 1;
+        size_t n = strlen(dir);
+        char vrk[DOS_ROOT_MAX];
+        snprintf(vrk, sizeof vrk, "%s%sVRK", dir, n && (dir[n - 1] == '/' || dir[n - 1] == '\\') ? "" : "/");
+        if (try_root(vrk, program))
+            return 1;
+        while (n && (dir[n - 1] == '/' || dir[n - 1] == '\\'))
+            dir[--n] = 0;
+        while (n && dir[n - 1] != '/' && dir[n - 1] != '\\')
+            dir[--n] = 0;
+    }
+    return 0;
+}
+
+static int enter_start_dir(const char *start_dir)
+{
+    if (start_dir && dos_chdir(start_dir)) {
+        fprintf(stderr, "no such directory %s\n", start_dir);
+        host_shutdown();
+        return 0;
+    }
+    return 1;
+}
+
+// Finds drive C: for the program; 0 when the run cannot go on (the message
+// is out and the host closed).
+static int settle_drive(const StartOptions &o)
+{
+    char norm[DOS_PATH_MAX];
+    dos_normalize(o.program, norm);
+    size_t n = strlen(norm);
+    int shell = n >= 11 && strcmp(norm + n - 11, "COMMAND.COM") == 0;
+    if (o.root_given) {
+        if (!enter_start_dir(o.start_dir))
+            return 0;
+        if (!shell && !dos_file_exists(o.program)) {
+            missing_program(o.program, o.root);
+            return 0;
+        }
+        return 1;
+    }
+    if (!shell && !try_root(".", o.program) && !search_installation(o.program)) {
+        // Without a window there is no folder dialog to ask with.
+        snprintf(dos_root, sizeof dos_root, ".");
+        missing_program(o.program, "the current folder");
+        return 0;
+    }
+    if (shell)
+        snprintf(dos_root, sizeof dos_root, ".");
+    return enter_start_dir(o.start_dir);
 }
 
 int start_main(int argc, char **argv)
@@ -275,11 +363,13 @@ int start_main(int argc, char **argv)
         interp_profile = alloc_counters(PROFILE_PARAGRAPHS);
     if (getenv("VRK_VGAW"))
         vga_writer_hist = alloc_counters(VGAW_ADDRESSES);
-    start_machine();
+    start_machine(o.root);
+    if (!settle_drive(o))
+        return EXIT_START_FAILED;
 
     const char *prog = dos_command(o.program, o.tail, run_tail);
     snprintf(run_prog, sizeof run_prog, "%s", prog);
-    fprintf(stderr, "halverd: this build cannot run DOS programs yet (%s%s)\n", run_prog, run_tail);
+    rc = host_run(run_main);
     host_shutdown();
-    return EXIT_START_FAILED;
+    return rc < 0 ? EXIT_START_FAILED : rc;
 }

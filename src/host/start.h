@@ -51,4 +51,6 @@ const char *dos_command(const char *program, const char *tail, char *out);
 // -1 to go on, otherwise the exit code (help printed, or a bad option).
 int start_parse(int argc, char **argv, StartOptions *o);
 void start_usage(void);
+// The run on the machine thread: the DOS exit code, or -1.
+int run_main(void);
 void on_term(int sig);
