@@ -4,9 +4,11 @@
 #include "host/start.h"
 
 #include "bios/bios.h"
+#include "devices/ems.h"
 #include "devices/opl.h"
 #include "devices/sb.h"
 #include "devices/vga.h"
+#include "devices/xms.h"
 #include "dos/dos.h"
 #include "host/host.h"
 #include "machine/cpu.h"
@@ -252,6 +254,8 @@ static void start_machine(const char *root)
     machine_init();
     bios_init();
     vga_init();
+    ems_init();
+    xms_init();
     sb_init();
     opl_init();
     dos_init(root);
