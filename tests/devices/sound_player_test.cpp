@@ -36,8 +36,8 @@ TEST(SoundPlayer, ProgramsPlayIntoAValidWavFile)
         const char *program, *out;
         double min_seconds;         // how long the program plays at least
     } rows[] = {
-        {"SBDETECT.COM", "SB 3.02 OPL ok\r\n", 0.05},
-        {"SBDMA.COM", "DMA ok\r\n", 0.6},
+        {"SBDETECT.COM", "SB 3.02 OPL ok\r\n", 0.0},
+        {"SBDMA.COM", "DMA ok\r\n", 0.5},
         {"FMNOTES.COM", "FM done\r\n", 4.5},
     };
     for (const Row &r : rows) {
