@@ -44,7 +44,7 @@ TEST(SoundPlayer, ProgramsPlayIntoAValidWavFile)
         std::string wav = root + "/out.wav";
         std::string cmd = std::string("cp '") + HALVERD_DOS_DIR + "/" + r.program + "' '" + root + "' && VRK_WAVOUT='" +
                           wav + "' '" HALVERD_BINARY_DIR "/halverd' --headless --root '" + root + "' " + r.program +
-                          " 2>/dev/null";
+                          " 2>'" + root + "/err.txt'";
         FILE *p = popen(cmd.c_str(), "r");
         ASSERT_TRUE(p);
         std::string out;
@@ -53,9 +53,11 @@ TEST(SoundPlayer, ProgramsPlayIntoAValidWavFile)
         while ((n = fread(buf, 1, sizeof buf, p)) > 0)
             out.append(buf, n);
         int st = pclose(p);
-        ASSERT_TRUE(WIFEXITED(st)) << r.program;
-        EXPECT_EQ(WEXITSTATUS(st), 0) << r.program;
-        EXPECT_EQ(out, r.out) << r.program;
+        std::vector<uint8_t> e = slurp_bytes(root + "/err.txt");
+        std::string err(e.begin(), e.end());
+        ASSERT_TRUE(WIFEXITED(st)) << r.program << "\n" << err;
+        EXPECT_EQ(WEXITSTATUS(st), 0) << r.program << "\n" << err;
+        EXPECT_EQ(out, r.out) << r.program << "\n" << err;
 
         std::vector<uint8_t> b = slurp_bytes(wav);
         ASSERT_GE(b.size(), 44u) << r.program;
