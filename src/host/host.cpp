@@ -1,5 +1,7 @@
 #include "host/host.h"
 
+#include "devices/audio.h"
+
 #include <SDL3/SDL.h>
 
 #include <cstdio>
@@ -10,6 +12,7 @@ volatile int host_quit_requested;
 
 void host_shutdown(void)
 {
+    audio_close();
     fflush(stdout);
 }
 

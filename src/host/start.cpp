@@ -6,6 +6,8 @@
 #include "bios/bios.h"
 #include "devices/ems.h"
 #include "devices/mouse.h"
+#include "devices/opl.h"
+#include "devices/sb.h"
 #include "devices/vga.h"
 #include "devices/xms.h"
 #include "dos/dos.h"
@@ -256,6 +258,8 @@ static void start_machine(const char *root)
     mouse_init();
     ems_init();
     xms_init();
+    sb_init();
+    opl_init();
     dos_init(root);
 }
 

@@ -11,6 +11,7 @@
 #include "machine/hle.h"
 
 #include "bios/bios.h"
+#include "devices/audio.h"
 #include "host/host.h"
 #include "machine/clock.h"
 #include "machine/fpu.h"
@@ -36,8 +37,10 @@ int p3d_new_frame;
 
 void machine_poll(void)
 {
-    pit_update(host_ticks_us());
+    uint64_t now = host_ticks_us();
+    pit_update(now);
     kbd_poll();
+    audio_advance(now);
 }
 
 static int irq_deliverable(void)
