@@ -12,6 +12,7 @@
 
 #include "bios/bios.h"
 #include "devices/audio.h"
+#include "diag/autotest.h"
 #include "host/host.h"
 #include "machine/clock.h"
 #include "machine/fpu.h"
@@ -41,6 +42,7 @@ void machine_poll(void)
     pit_update(now);
     kbd_poll();
     audio_advance(now);
+    autotest_poll();
 }
 
 static int irq_deliverable(void)
