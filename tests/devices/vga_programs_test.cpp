@@ -1,6 +1,7 @@
 // DOS programs of tests/dos that draw through the BIOS and the VGA, run on
 // the interpreter with the BIOS and VGA alone: the .COM image is loaded like
 // DOS would load it, and a stand-in INT 21h ends the run at function 4Ch.
+// The drawing programs wait for Escape when they are done; it is typed ahead.
 // The pictures are checked pixel by pixel against what the programs drew.
 #include "../bios/bios_fixture.h"
 
@@ -15,6 +16,7 @@ namespace {
 constexpr uint16_t PSP_SEG = 0x1000, COM_START = 0x100, STACK = 0xFFFE;
 constexpr uint16_t END_SEG = 0x0050, END_OFF = 0x0000;     // where an exit lands
 constexpr uint16_t SP_ANY = 0x8000;     // the return point matches at any high SP
+constexpr uint16_t KEY_SC_ESCAPE = 0x01;
 
 int exit_code;
 
@@ -36,9 +38,12 @@ protected:
     std::vector<uint8_t> pix = std::vector<uint8_t>(VGA_MAX_PIXELS * 4);
     int w = 0, h = 0;
 
-    // Loads and runs a program; returns its exit status, -1 if it is missing.
+    // Loads and runs a program with Escape typed ahead after any other keys;
+    // returns its exit status, -1 if it is missing.
     int run(const char *name)
     {
+        kbd_host_key(KEY_SC_ESCAPE, 1);
+        kbd_host_key(KEY_SC_ESCAPE, 0);
         std::string path = std::string(HALVERD_DOS_DIR) + "/" + name;
         FILE *f = fopen(path.c_str(), "rb");
         if (!f)

@@ -1,15 +1,18 @@
 ; Mode 0Dh: a 64 x 40 block of vertical stripes, colour (x / 4) & 15, through
 ; INT 10h AH=0Ch, then one byte written with set/reset colour 14 under the
-; bit mask F0h: pixels 160-163 of line 100. Exits with status 0.
+; bit mask F0h: pixels 160-163 of line 100. Then marks the picture
+; ready and waits for Escape (ready.inc).
 ;   build: nasm -f bin -o DRAW0D.COM draw0d.asm
-;   check: every pixel of the rendered picture (tests/devices/vga_programs_test.cpp)
+;   check: every pixel of the rendered picture (tests/devices/vga_programs_test.cpp,
+;          and through the player in tests/diag/autotest_run_test.cpp)
 VIDEO_SET_MODE  equ 000Dh
 WINDOW          equ 0A000h
 GC_INDEX        equ 3CEh
 LINE_BYTES      equ 40
 BLOCK_W         equ 64
 BLOCK_H         equ 40
-DOS_EXIT_OK     equ 4C00h
+
+%include "ready.inc"
 
         org 100h
         mov ax, VIDEO_SET_MODE
@@ -44,5 +47,4 @@ px:     mov ax, cx
         out dx, ax
         mov ax, 0FF08h
         out dx, ax
-        mov ax, DOS_EXIT_OK
-        int 21h
+        ready_wait_escape

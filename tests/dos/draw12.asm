@@ -1,15 +1,18 @@
 ; Mode 12h: sixteen bands of 30 lines in colours 0-15 drawn with write mode 2,
 ; then through INT 10h AH=0Ch a white pixel at (5, 5) and an XOR pixel of
-; colour 3 at (6, 35). Exits with status 0.
+; colour 3 at (6, 35). Then marks the picture ready and waits for Escape
+; (ready.inc).
 ;   build: nasm -f bin -o DRAW12.COM draw12.asm
-;   check: every pixel of the rendered picture (tests/devices/vga_programs_test.cpp)
+;   check: every pixel of the rendered picture (tests/devices/vga_programs_test.cpp,
+;          and through the player in tests/diag/autotest_run_test.cpp)
 VIDEO_SET_MODE  equ 0012h
 WINDOW          equ 0A000h
 GC_INDEX        equ 3CEh
 LINE_BYTES      equ 80
 BAND_LINES      equ 30
 COLOURS         equ 16
-DOS_EXIT_OK     equ 4C00h
+
+%include "ready.inc"
 
         org 100h
         mov ax, VIDEO_SET_MODE
@@ -39,5 +42,4 @@ band:   mov cx, LINE_BYTES * BAND_LINES
         mov cx, 6
         mov dx, 35
         int 10h
-        mov ax, DOS_EXIT_OK
-        int 21h
+        ready_wait_escape

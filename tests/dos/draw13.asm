@@ -1,12 +1,15 @@
 ; Mode 13h: sets the mode through INT 10h and fills the screen through the
-; graphics window with colour (x + 3 * y) & 255, then exits with status 0.
+; graphics window with colour (x + 3 * y) & 255, then marks the picture ready and waits
+; for Escape (ready.inc).
 ;   build: nasm -f bin -o DRAW13.COM draw13.asm
-;   check: every pixel of the rendered picture (tests/devices/vga_programs_test.cpp)
+;   check: every pixel of the rendered picture (tests/devices/vga_programs_test.cpp,
+;          and through the player in tests/diag/autotest_run_test.cpp)
 VIDEO_SET_MODE  equ 0013h       ; INT 10h AH=00h, AL=13h
 WINDOW          equ 0A000h
 WIDTH           equ 320
 HEIGHT          equ 200
-DOS_EXIT_OK     equ 4C00h
+
+%include "ready.inc"
 
         org 100h
         mov ax, VIDEO_SET_MODE
@@ -26,5 +29,4 @@ col:    stosb
         inc dx
         cmp dx, HEIGHT
         jb row
-        mov ax, DOS_EXIT_OK
-        int 21h
+        ready_wait_escape

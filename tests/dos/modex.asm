@@ -1,9 +1,11 @@
 ; Mode X with page flipping: mode 13h unchained, page 0 filled with colour 1
 ; through all four planes at once, page 1 drawn plane by plane with colour
 ; 64 * (x & 3) + (y & 63), then the CRTC start address moved to page 1 at a
-; vertical retrace. Exits with status 0.
+; vertical retrace. Then marks the picture ready and waits for Escape
+; (ready.inc).
 ;   build: nasm -f bin -o MODEX.COM modex.asm
-;   check: the rendered picture shows page 1 (tests/devices/vga_programs_test.cpp)
+;   check: the rendered picture shows page 1 (tests/devices/vga_programs_test.cpp,
+;          and through the player in tests/diag/autotest_run_test.cpp)
 VIDEO_SET_MODE  equ 0013h
 WINDOW          equ 0A000h
 SEQ_INDEX       equ 3C4h
@@ -13,7 +15,8 @@ VRETRACE        equ 08h
 PAGE_BYTES      equ 16000       ; 320 x 200 / 4 planes
 LINE_BYTES      equ 80
 HEIGHT          equ 200
-DOS_EXIT_OK     equ 4C00h
+
+%include "ready.inc"
 
         org 100h
         mov ax, VIDEO_SET_MODE
@@ -74,5 +77,4 @@ wait_start:
         out dx, ax
         mov ax, (PAGE_BYTES & 0FFh) << 8 | 0Dh
         out dx, ax
-        mov ax, DOS_EXIT_OK
-        int 21h
+        ready_wait_escape

@@ -1,14 +1,16 @@
 ; Text mode 03h: row 0 holds full blocks in the sixteen foreground colours,
 ; row 1 a blinking yellow "B" (attribute 8Eh) and a white-on-blue "W"
 ; (1Fh), written with INT 10h AH=09h; the cursor is left at row 2, column 3.
-; Exits with status 0.
+; Then marks the picture ready and waits for Escape (ready.inc).
 ;   build: nasm -f bin -o TEXT03.COM text03.asm
 ;   check: colours, blink phases and cursor in the rendered picture
-;          (tests/devices/vga_programs_test.cpp)
+;          (tests/devices/vga_programs_test.cpp,
+;          and through the player in tests/diag/autotest_run_test.cpp)
 VIDEO_SET_MODE  equ 0003h
 FULL_BLOCK      equ 0DBh
 COLOURS         equ 16
-DOS_EXIT_OK     equ 4C00h
+
+%include "ready.inc"
 
         org 100h
         mov ax, VIDEO_SET_MODE
@@ -41,5 +43,4 @@ colour: mov ah, 02h             ; cursor to row 0, column = colour
         mov ah, 02h
         mov dx, 0203h           ; row 2, column 3
         int 10h
-        mov ax, DOS_EXIT_OK
-        int 21h
+        ready_wait_escape
