@@ -169,6 +169,9 @@ extern uint16_t dta_seg, dta_off;
 
 void find_reset(void);
 int find_first(const char *dospattern, uint8_t attributes);
+// Lists what a pattern matches into s, sorted by name: 0, or 3 when the
+// directory is missing.
+int find_list(const char *dospattern, uint8_t attributes, SearchSlot *s);
 int find_next(void);
 void fill_dta(int slot, int index);
 int shell_list_dir(const char *hostdir, const char *pattern, char (*names)[DOS_NAME83_MAX], int max);
@@ -210,6 +213,8 @@ int dos_load_overlay(const char *dospath, uint16_t seg, uint16_t reloc);
 
 void dos_int21(void);
 void dos_int21_reset(void);
+// The file control block functions 0Fh-17h, 21h-24h and 27h-29h.
+void dos_fcb_call(uint8_t fn);
 // The local time DOS reports, with the date taken from VRK_DATE when it holds one.
 void dos_date_now(struct tm *out);
 

@@ -129,30 +129,36 @@ static void sort_slot(SearchSlot &s)
     }
 }
 
+int find_list(const char *dospattern, uint8_t attributes, SearchSlot *s)
+{
+    s->count = s->next = 0;
+    if (attributes == ATTR_VOLUME) {
+        SearchEntry &e = s->entry[s->count++];
+        memset(&e, 0, sizeof e);
+        snprintf(e.name, sizeof e.name, "%s", volume_label);
+        e.attr = ATTR_VOLUME;
+        return DOSERR_NONE;
+    }
+    char norm[DOS_PATH_MAX], dir[DOS_PATH_MAX], pattern[PATTERN_MAX + 1];
+    dos_normalize(dospattern, norm);
+    char *slash = strrchr(norm, '\\');
+    snprintf(pattern, sizeof pattern, "%s", slash + 1);
+    *slash = 0;
+    snprintf(dir, sizeof dir, "%s", strcmp(norm, "C:") == 0 ? "C:\\" : norm);
+    char host[HOST_PATH_MAX];
+    if (dos_resolve_host(dir, host, sizeof host, 1))
+        return DOSERR_PATH_NOT_FOUND;
+    list_into(*s, host, pattern, attributes, strcmp(dir, "C:\\") == 0);
+    sort_slot(*s);
+    return DOSERR_NONE;
+}
+
 int find_first(const char *dospattern, uint8_t attributes)
 {
     int n = (int)(find.counter++ % SEARCH_SLOTS);
     SearchSlot &s = find.slot[n];
-    s.count = s.next = 0;
-
-    if (attributes == ATTR_VOLUME) {
-        SearchEntry &e = s.entry[s.count++];
-        memset(&e, 0, sizeof e);
-        snprintf(e.name, sizeof e.name, "%s", volume_label);
-        e.attr = ATTR_VOLUME;
-    } else {
-        char norm[DOS_PATH_MAX], dir[DOS_PATH_MAX], pattern[PATTERN_MAX + 1];
-        dos_normalize(dospattern, norm);
-        char *slash = strrchr(norm, '\\');
-        snprintf(pattern, sizeof pattern, "%s", slash + 1);
-        *slash = 0;
-        snprintf(dir, sizeof dir, "%s", strcmp(norm, "C:") == 0 ? "C:\\" : norm);
-        char host[HOST_PATH_MAX];
-        if (dos_resolve_host(dir, host, sizeof host, 1))
-            return DOSERR_PATH_NOT_FOUND;
-        list_into(s, host, pattern, attributes, strcmp(dir, "C:\\") == 0);
-        sort_slot(s);
-    }
+    if (int err = find_list(dospattern, attributes, &s))
+        return err;
 
     wr8(dta_seg, (uint16_t)(dta_off + DTA_DRIVE), 'C');
     wr16(dta_seg, (uint16_t)(dta_off + DTA_SLOT), (uint16_t)n);

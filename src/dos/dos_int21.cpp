@@ -526,6 +526,10 @@ void dos_int21(void)
         break;
     }
     case 0x0E: AL = 26; break;
+    case 0x0F: case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: case 0x16:
+    case 0x17: case 0x21: case 0x22: case 0x23: case 0x24: case 0x27: case 0x28: case 0x29:
+        dos_fcb_call(fn);
+        break;
     case 0x19: AL = 2; break;
     case 0x1A: dta_seg = DS; dta_off = DX; break;
     case 0x25: wr16l(4u * AL, DX); wr16l(4u * AL + 2, DS); break;

@@ -231,6 +231,29 @@ TEST_F(SbTest, SingleCycleOfLengthZeroPlaysOneByte)
     EXPECT_FALSE(sb_irq_raised());
 }
 
+// The high-speed command 91h takes no bytes of its own: its length is the
+// last two argument bytes the DSP received, here those of block size 48h.
+TEST_F(SbTest, HighSpeedSingleCycleReusesTheLastArguments)
+{
+    fill(BUF, 8, 0xC0);
+    dma_program(BUF, 8, DMA_MODE_SINGLE_READ_CH1);
+    dsp_reset();
+    dsp({0xD1, 0x48, 0x02, 0x00, 0x91});        // three bytes
+    EXPECT_TRUE(sb_dma_active());
+    run_us(5000);
+    EXPECT_FALSE(sb_dma_active());
+    EXPECT_TRUE(sb_irq_raised());
+    EXPECT_EQ(dma_current_address(DMA_SB_CHANNEL), (BUF & 0xFFFF) + 3);
+}
+
+TEST_F(SbTest, DirectAdcReadsTheMidLevel)
+{
+    dsp_reset();
+    dsp_read();
+    dsp({0x20});
+    EXPECT_EQ(dsp_read(), 0x80);
+}
+
 TEST_F(SbTest, SpeakerOffTransfersStillRunButAreSilent)
 {
     constexpr int LEN = 1000;

@@ -75,6 +75,7 @@ TEST_F(DosRunTest, ProgramsRunToTheirExitCodes)
         {"CFILES.COM", 0, "c files ok\r\n"},   // the C library of bcc
         {"CHILD.COM", 99, ""},                    // no handle 5 at the top level
         {"MOUSE.COM", 0, "mouse ok\r\n"},        // the INT 33h driver
+        {"FCB.COM", 0, "fcb ok\r\n"},          // file control blocks
     };
     for (const Row &r : rows) {
         PlayerRun got = run(r.args);
