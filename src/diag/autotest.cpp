@@ -83,6 +83,8 @@ static int parse_step(const char *s, size_t n, AutotestStep *st)
     *colon = 0;
     *st = {};
     st->t = strtod(text, nullptr);
+    if (st->t != st->t)         // "nan" would hold back every later step
+        st->t = 0;
     char *cmd = colon + 1;
     char *arg = strchr(cmd, ':');
     size_t cmd_len = arg ? (size_t)(arg - cmd) : strlen(cmd);

@@ -13,6 +13,7 @@
 #include "bios/font.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -92,11 +93,11 @@ protected:
         BiosTest::TearDown();
     }
 
-    // Scripts hold no single quotes.
-    PlayerRun run(const std::string &args, const std::string &script)
+    // Scripts hold no single quotes; env is more NAME=VALUE settings.
+    PlayerRun run(const std::string &args, const std::string &script, const std::string &env = "")
     {
         std::string err = root + "/.stderr";
-        std::string cmd = "cd '" + root + "' && VRK_SCRIPT='" + script + "' '" HALVERD_BINARY_DIR
+        std::string cmd = "cd '" + root + "' && " + env + " VRK_SCRIPT='" + script + "' '" HALVERD_BINARY_DIR
                           "/halverd' --headless --root '" + root + "' " + args + " 2>'" + err + "'";
         PlayerRun r{-1, "", ""};
         FILE *p = popen(cmd.c_str(), "r");
@@ -124,12 +125,7 @@ protected:
             PlayerRun r = run(prog, script);
             EXPECT_EQ(r.code, 0) << prog << "\n" << r.err;
             EXPECT_NE(r.err.find("[autotest] saved S0.BMP ("), std::string::npos) << r.err;
-            std::string mem = slurp(root + "/MEM.BIN");
-            if (mem.size() != MEM_SIZE) {
-                ADD_FAILURE() << prog << ": no memory dump\n" << r.err;
-                return {};
-            }
-            if ((uint8_t)mem[READY_ADDR] != (READY_MAGIC & 0xFF) || (uint8_t)mem[READY_ADDR + 1] != READY_MAGIC >> 8)
+            if (!ready(prog, r))
                 continue;
             std::vector<Bmp> pics(count);
             for (int i = 0; i < count; i++)
@@ -141,6 +137,15 @@ protected:
         }
         ADD_FAILURE() << prog << " never finished its picture";
         return {};
+    }
+
+    // Whether the memory dump MEM.BIN shows the program's picture finished.
+    bool ready(const char *prog, const PlayerRun &r)
+    {
+        std::string mem = slurp(root + "/MEM.BIN");
+        EXPECT_EQ(mem.size(), MEM_SIZE) << prog << ": no memory dump\n" << r.err;
+        return mem.size() == MEM_SIZE && (uint8_t)mem[READY_ADDR] == (READY_MAGIC & 0xFF) &&
+               (uint8_t)mem[READY_ADDR + 1] == READY_MAGIC >> 8;
     }
 
     // Wrong pixels, with the first one described in *first.
@@ -253,6 +258,46 @@ TEST_F(ScriptRunTest, TextModeScreenshotsShowColoursBlinkAndCursor)
     }
     EXPECT_GT(seen[0], 0) << "no shot in the phase with the blinking text and the cursor shown";
     EXPECT_GT(seen[1], 0) << "no shot in the phase with them hidden";
+}
+
+TEST_F(ScriptRunTest, ProfileAndVgaWriterReports)
+{
+    for (const char *first : {"0.3", "1.5", "6.0"}) {
+        std::string t = first;
+        PlayerRun r = run("DRAW13.COM", t + ":mem:MEM.BIN;" + t + ":vgaw:W.TXT;" + t + ":vgaw:W2.TXT;" + t + ":quit",
+                          "VRK_PROFILE=1 VRK_VGAW=1");
+        EXPECT_EQ(r.code, 0) << r.err;
+        if (!ready("DRAW13.COM", r))
+            continue;
+        // One instruction (the STOSB of the fill) wrote the 64000 pixels;
+        // reading the counters cleared them.
+        std::string w = slurp(root + "/W.TXT");
+        unsigned lin = 0, count = 0;
+        char end = 0;
+        EXPECT_EQ(sscanf(w.c_str(), "%5X %u%c", &lin, &count, &end), 3) << w;
+        EXPECT_EQ(count, 64000u) << w;
+        EXPECT_EQ(w.size(), 12u) << w;
+        EXPECT_EQ(slurp(root + "/W2.TXT"), "");
+        // The quit report: the busiest paragraphs, busiest first; the fill's
+        // loop (STOSB, INC, LOOP) leads, in the same paragraph as the writer.
+        size_t at = r.err.find("[autotest] quit (");
+        ASSERT_NE(at, std::string::npos) << r.err;
+        std::vector<std::pair<unsigned, unsigned>> top;
+        const char *p = strchr(r.err.c_str() + at, '\n');
+        unsigned a, n;
+        while (p && sscanf(p + 1, "  %5X: %u", &a, &n) == 2) {
+            top.emplace_back(a, n);
+            p = strchr(p + 1, '\n');
+        }
+        ASSERT_FALSE(top.empty()) << r.err;
+        EXPECT_LE(top.size(), 25u);
+        EXPECT_EQ(top[0].first, lin & ~0xFu) << r.err;
+        EXPECT_GE(top[0].second, 3 * 64000u) << r.err;
+        for (size_t i = 1; i < top.size(); i++)
+            EXPECT_GE(top[i - 1].second, top[i].second) << r.err;
+        return;
+    }
+    ADD_FAILURE() << "DRAW13.COM never finished its picture";
 }
 
 // Escape ends the reading programs; the quit step is only a backstop.

@@ -88,6 +88,7 @@ TEST_F(AutotestTest, ScriptsAreSplitIntoSteps)
         {";;nonsense; ;1:vga;", {{1, "vga", ""}}},                  // no ":" - skipped
         {"1:poke:B8000=1,2:3", {{1, "poke", "B8000=1,2:3"}}},       // the argument is the rest
         {"x:regs", {{0, "regs", ""}}},                              // a malformed time reads as 0
+        {"nan:regs", {{0, "regs", ""}}},
         {"\n 0.5:stat", {{0.5, "stat", ""}}},                       // leading blanks and lines
         {"1:averyverylongcommand:a", {{1, "averyverylongco", "a"}}},
         {"1:type:" + long_arg, {{1, "type", std::string(255, 'x')}}},
