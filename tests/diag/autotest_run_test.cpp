@@ -30,18 +30,20 @@ struct PlayerRun {
     std::string out, err;
 };
 
+uint32_t le32(const std::string &bytes, size_t o)
+{
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; i--)
+        v = v << 8 | (uint8_t)bytes[o + i];
+    return v;
+}
+
 // A 24-bit bottom-up BMP file as save_bmp writes it.
 struct Bmp {
     int w = 0, h = 0;
     std::string bytes;
 
-    uint32_t u32(size_t o) const
-    {
-        uint32_t v = 0;
-        for (int i = 3; i >= 0; i--)
-            v = v << 8 | (uint8_t)bytes[o + i];
-        return v;
-    }
+    uint32_t u32(size_t o) const { return le32(bytes, o); }
 
     bool load(const std::string &path)
     {
@@ -387,7 +389,8 @@ TEST_F(ScriptRunTest, ScriptedMouseThroughInt33)
 
 TEST_F(ScriptRunTest, EnterThenShotThenQuit)
 {
-    PlayerRun got = run("TYPEIN.COM b", "0.4:key:1C;0.5:shot:END.BMP;0.6:quit");
+    // The sound capture is finished too: its header counts what was written.
+    PlayerRun got = run("TYPEIN.COM b", "0.4:key:1C;0.5:shot:END.BMP;0.6:quit", "VRK_WAVOUT=OUT.WAV");
     EXPECT_EQ(got.code, 0) << got.err;
     EXPECT_EQ(got.out, "1C0D ");
     size_t saved = got.err.find("[autotest] saved END.BMP (640x400)\n");
@@ -397,6 +400,11 @@ TEST_F(ScriptRunTest, EnterThenShotThenQuit)
     EXPECT_LT(saved, quit);
     Bmp b;
     EXPECT_TRUE(b.load(root + "/END.BMP"));
+    std::string wav = slurp(root + "/OUT.WAV");
+    ASSERT_GT(wav.size(), 44u);
+    EXPECT_EQ(wav.compare(0, 4, "RIFF"), 0);
+    EXPECT_EQ(le32(wav, 4), wav.size() - 8);
+    EXPECT_EQ(le32(wav, 40), wav.size() - 44);
 }
 
 } // namespace
