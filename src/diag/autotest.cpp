@@ -26,7 +26,8 @@
 
 enum : uint32_t {
     US_PER_S = 1000000,
-    PARAGRAPHS = MEM_SIZE / 16,         // counters of the interpreter profile
+    PARAGRAPH_BYTES = 16,
+    PARAGRAPHS = MEM_SIZE / PARAGRAPH_BYTES,    // counters of the interpreter profile
     VGAW_COUNTERS = 0x100000,           // one per linear address of a writer
     BMP_FILE_HEADER = 14,
     BMP_INFO_HEADER = 40,
@@ -203,19 +204,21 @@ static void type_key(uint8_t code, int shifted)
         kbd_host_key(SC_LEFT_SHIFT, 0);
 }
 
+// The characters "type" knows: runs of neighbouring keys with the scancode
+// of the first; letters in lower case.
+static const struct {
+    const char *keys;
+    uint8_t first;
+} type_runs[] = {
+    {"1234567890", 0x02}, {"qwertyuiop", 0x10}, {"asdfghjkl", 0x1E}, {"zxcvbnm", 0x2C},
+    {" ", 0x39}, {".", 0x34}, {"\\", 0x2B}, {"-", 0x0C},
+};
+
 static uint8_t type_code(char c)
 {
-    static const char *const rows[] = {"1234567890", "qwertyuiop", "asdfghjkl", "zxcvbnm"};
-    static const uint8_t first[] = {0x02, 0x10, 0x1E, 0x2C};
-    for (int r = 0; r < 4; r++)
-        if (const char *hit = strchr(rows[r], c))
-            return (uint8_t)(first[r] + (hit - rows[r]));
-    switch (c) {
-    case ' ': return 0x39;
-    case '.': return 0x34;
-    case '\\': return 0x2B;
-    case '-': return 0x0C;
-    }
+    for (const auto &run : type_runs)
+        if (const char *hit = c ? strchr(run.keys, c) : nullptr)
+            return (uint8_t)(run.first + (hit - run.keys));
     return 0;
 }
 
@@ -310,7 +313,7 @@ static void cmd_quit(void)
         };
         std::partial_sort(order.begin(), order.begin() + AUTOTEST_TOP_PARAGRAPHS, order.end(), busier);
         for (int i = 0; i < AUTOTEST_TOP_PARAGRAPHS && interp_profile[order[i]]; i++)
-            fprintf(stderr, "  %05X: %u\n", order[i] * 16, interp_profile[order[i]]);
+            fprintf(stderr, "  %05X: %u\n", order[i] * PARAGRAPH_BYTES, interp_profile[order[i]]);
     }
     fflush(stderr);
     host_exit(0);
