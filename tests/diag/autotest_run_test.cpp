@@ -6,7 +6,8 @@
 // The drawing programs mark their picture finished in memory and then wait.
 // Every screenshot step is followed by a memory dump in the same poll, so a
 // test knows whether its shot came after the drawing; a shot that came too
-// early (a very slow machine) is repeated with a later time.
+// early (a very slow machine) is repeated with a later time, still before
+// the programs give up waiting (ready.inc).
 #include "../bios/bios_fixture.h"
 #include "../dos/host_files.h"
 
@@ -119,7 +120,7 @@ protected:
     // one taken after the program finished its picture.
     std::vector<Bmp> shots(const char *prog, int count, double spacing)
     {
-        for (double first : {0.3, 1.5, 6.0}) {
+        for (double first : {0.3, 1.0, 2.5}) {
             std::string script = std::to_string(first) + ":shot:S0.BMP;" + std::to_string(first) + ":mem:MEM.BIN";
             for (int i = 1; i < count; i++)
                 script += ";" + std::to_string(first + i * spacing) + ":shot:S" + std::to_string(i) + ".BMP";
@@ -264,7 +265,7 @@ TEST_F(ScriptRunTest, TextModeScreenshotsShowColoursBlinkAndCursor)
 
 TEST_F(ScriptRunTest, ProfileAndVgaWriterReports)
 {
-    for (const char *first : {"0.3", "1.5", "6.0"}) {
+    for (const char *first : {"0.3", "1.0", "2.5"}) {
         std::string t = first;
         PlayerRun r = run("DRAW13.COM", t + ":mem:MEM.BIN;" + t + ":vgaw:W.TXT;" + t + ":vgaw:W2.TXT;" + t + ":quit",
                           "VRK_PROFILE=1 VRK_VGAW=1");
