@@ -292,6 +292,17 @@ static uint8_t file_size(uint32_t f)
     return FCB_OK;
 }
 
+// The blank-padded 11 characters of "NAME.EXT".
+static void name_to_fcb(const char *name, char *out)
+{
+    memset(out, ' ', FCB_NAME_LEN);
+    const char *dot = strchr(name, '.');
+    size_t n = dot ? (size_t)(dot - name) : strlen(name);
+    memcpy(out, name, n < 8 ? n : 8);
+    for (int k = 0; dot && dot[1 + k] && k < 3; k++)
+        out[8 + k] = dot[1 + k];
+}
+
 // The DTA after a successful FCB search: an unopened FCB of the entry (with
 // the extended header when the search used one) and its directory entry.
 static void fill_find_dta(const SearchEntry &e, int extended, uint8_t attr)
@@ -307,14 +318,10 @@ static void fill_find_dta(const SearchEntry &e, int extended, uint8_t attr)
     wr8l(d, DRIVE_C);
     for (int i = 0; i < FIND_DIR_ENTRY; i++)
         wr8l(d + 1 + i, 0);
-    const char *dot = strchr(e.name, '.');
-    size_t n = dot ? (size_t)(dot - e.name) : strlen(e.name);
+    char name[FCB_NAME_LEN];
+    name_to_fcb(e.name, name);
     for (int i = 0; i < FCB_NAME_LEN; i++)
-        wr8l(d + 1 + i, ' ');
-    for (size_t i = 0; i < n && i < 8; i++)
-        wr8l(d + 1 + i, (uint8_t)e.name[i]);
-    for (int i = 0; dot && dot[1 + i] && i < 3; i++)
-        wr8l(d + 1 + 8 + i, (uint8_t)dot[1 + i]);
+        wr8l(d + 1 + i, (uint8_t)name[i]);
     wr8l(d + 1 + 0x0B, e.attr);
     wr16l(d + 1 + 0x16, e.time);
     wr16l(d + 1 + 0x18, e.date);
@@ -360,12 +367,7 @@ static uint8_t rename_matching(uint32_t f)
     for (int i = 0; i < fcb.search.count; i++) {
         const char *old = fcb.search.entry[i].name;
         char oldfcb[FCB_NAME_LEN], newfcb[FCB_NAME_LEN];
-        memset(oldfcb, ' ', sizeof oldfcb);
-        const char *dot = strchr(old, '.');
-        size_t n = dot ? (size_t)(dot - old) : strlen(old);
-        memcpy(oldfcb, old, n < 8 ? n : 8);
-        for (int k = 0; dot && dot[1 + k] && k < 3; k++)
-            oldfcb[8 + k] = dot[1 + k];
+        name_to_fcb(old, oldfcb);
         for (int k = 0; k < FCB_NAME_LEN; k++) {
             uint8_t c = rd8l(f + FCB_NEW_NAME + (uint32_t)k);
             newfcb[k] = c == '?' ? oldfcb[k] : (char)dos_upcase(c);
